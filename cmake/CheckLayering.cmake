@@ -1,0 +1,13 @@
+# Fails when a source file of link/ or model/ includes a Qt header.
+file(GLOB_RECURSE sources "${ROOT}/link/*.h" "${ROOT}/link/*.cpp" "${ROOT}/model/*.h" "${ROOT}/model/*.cpp")
+set(offenders "")
+foreach(f IN LISTS sources)
+  file(STRINGS "${f}" hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]|qt)")
+  if(hits)
+    list(APPEND offenders "${f}: ${hits}")
+  endif()
+endforeach()
+if(offenders)
+  message(FATAL_ERROR "Qt headers in link/ or model/:\n${offenders}")
+endif()
+message(STATUS "link/ and model/ are free of Qt")
