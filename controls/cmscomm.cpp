@@ -1,0 +1,197 @@
+#include "controls/cmscomm.h"
+
+#include <QMetaObject>
+#include <QStringList>
+
+#ifndef Q_OS_WIN
+#include <termios.h>
+#endif
+
+namespace orvale::controls {
+namespace {
+
+QString fromView(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CMSComm::CMSComm(PortMap ports, QObject* parent) : QObject(parent), m_ports(std::move(ports)) {
+    connect(&m_port, &QSerialPort::readyRead, this, &CMSComm::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &CMSComm::onError);
+}
+
+CMSComm::~CMSComm() = default;
+
+QString CMSComm::portLabel() const {
+    return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(m_ports.devicePath(m_commPort));
+}
+
+void CMSComm::refuse(const QString& what) const {
+    throw link::SerialError(what.toStdString());
+}
+
+void CMSComm::SetCommPort(short port) {
+    if (m_port.isOpen()) {
+        refuse(QStringLiteral("Cannot change the port number while %1 is open.").arg(portLabel()));
+    }
+    if (port < 1) {
+        refuse(QStringLiteral("Invalid port number %1.").arg(port));
+    }
+    m_commPort = port;
+}
+
+void CMSComm::SetInputLen(short length) {
+    if (length < 0) {
+        refuse(QStringLiteral("Invalid input length %1.").arg(length));
+    }
+    m_inputLen = length;
+}
+
+bool CMSComm::GetPortOpen() { return m_port.isOpen(); }
+
+void CMSComm::SetPortOpen(bool open) {
+    if (!open) {
+        if (m_port.isOpen()) {
+            m_port.close();
+        }
+        return;
+    }
+    if (m_port.isOpen()) {
+        refuse(QStringLiteral("%1 is already open.").arg(portLabel()));
+    }
+    m_port.clearError();
+    m_port.setPortName(m_ports.devicePath(m_commPort));
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        refuse(QStringLiteral("Cannot open %1: %2").arg(portLabel(), reason));
+    }
+    m_lost = false;
+    m_input.clear();
+    applySettings();
+}
+
+void CMSComm::SetRThreshold(short threshold) {
+    if (threshold < 0) {
+        refuse(QStringLiteral("Invalid receive threshold %1.").arg(threshold));
+    }
+    m_rThreshold = threshold;
+}
+
+void CMSComm::SetSettings(std::string_view settings) {
+    const QStringList parts = fromView(settings).split(QLatin1Char(','));
+    const auto invalid = [&] {
+        refuse(QStringLiteral("Invalid line settings \"%1\".").arg(fromView(settings)));
+    };
+    if (parts.size() != 4) invalid();
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0) invalid();
+
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    const QString p = parts[1].trimmed().toLower();
+    if (p == QLatin1String("n")) parity = QSerialPort::NoParity;
+    else if (p == QLatin1String("e")) parity = QSerialPort::EvenParity;
+    else if (p == QLatin1String("o")) parity = QSerialPort::OddParity;
+    else if (p == QLatin1String("m")) parity = QSerialPort::MarkParity;
+    else if (p == QLatin1String("s")) parity = QSerialPort::SpaceParity;
+    else invalid();
+
+    const int data = parts[2].trimmed().toInt(&ok);
+    if (!ok || data < 5 || data > 8) invalid();
+
+    QSerialPort::StopBits stop = QSerialPort::OneStop;
+    const QString s = parts[3].trimmed();
+    if (s == QLatin1String("1")) stop = QSerialPort::OneStop;
+    else if (s == QLatin1String("1.5")) stop = QSerialPort::OneAndHalfStop;
+    else if (s == QLatin1String("2")) stop = QSerialPort::TwoStop;
+    else invalid();
+
+    m_baud = baud;
+    m_parity = parity;
+    m_dataBits = static_cast<QSerialPort::DataBits>(data);
+    m_stopBits = stop;
+    if (m_port.isOpen()) {
+        applySettings();
+    }
+}
+
+void CMSComm::applySettings() {
+    const bool ok = m_port.setBaudRate(m_baud) && m_port.setParity(m_parity) &&
+                    m_port.setDataBits(m_dataBits) && m_port.setStopBits(m_stopBits) &&
+                    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        refuse(QStringLiteral("Cannot apply the line settings to %1: %2").arg(portLabel(), reason));
+    }
+}
+
+void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
+    if (!m_port.isOpen() || m_lost) {
+        refuse(QStringLiteral("Cannot write to %1: the port is not open.").arg(portLabel()));
+    }
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    if (m_port.write(data, static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        refuse(QStringLiteral("Cannot write to %1: %2").arg(portLabel(), m_port.errorString()));
+    }
+    // QSerialPort only queues: hand the byte to the driver now, and on a real line wait until
+    // it has left, so that the pause that follows is a pause on the wire.
+    m_port.flush();
+#ifndef Q_OS_WIN
+    if (m_port.bytesToWrite() == 0) {
+        ::tcdrain(static_cast<int>(m_port.handle()));
+    }
+#endif
+}
+
+std::span<const std::uint8_t> CMSComm::GetInput() {
+    if (!m_port.isOpen()) {
+        refuse(QStringLiteral("Cannot read from %1: the port is not open.").arg(portLabel()));
+    }
+    m_input = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    return {reinterpret_cast<const std::uint8_t*>(m_input.constData()),
+            static_cast<std::size_t>(m_input.size())};
+}
+
+void CMSComm::onReadyRead() {
+    if (m_rThreshold <= 0) {
+        return;
+    }
+    m_commEvent = link::comm_event::kReceive;
+    emit OnComm();
+}
+
+void CMSComm::onError(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+        case QSerialPort::UnknownError:
+            break;
+        default:
+            return;
+    }
+    if (!m_port.isOpen() || m_lost) {
+        return;
+    }
+    // The device behind the port is gone (adapter pulled, the other end of a pseudo-terminal
+    // closed). QSerialPort would report it again on every pass of the event loop until the port
+    // is closed; close it as soon as QSerialPort has returned from its notifier.
+    m_lost = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_port.isOpen()) {
+                m_port.close();
+            }
+            m_port.clearError();
+            m_lost = false;
+            m_commEvent = link::comm_event::kPortLost;
+            emit OnComm();
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace orvale::controls
