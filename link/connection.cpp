@@ -53,10 +53,11 @@ void closePort(SerialControl& serial, ConnectionState& state) {
 void sendPaced(SerialControl& serial, MillisecondClock& clock,
                std::span<const std::uint8_t> message) {
     // One byte per write, never grouped: the device's receiver drops bytes that come closer
-    // together than about 2 ms.
+    // together than 2 ms. The clock counts whole milliseconds and the first one may be nearly
+    // over when it is read, so one count more makes sure of 2 ms on the wire.
     for (std::size_t i = 0; i < message.size(); ++i) {
         serial.SetOutput(message.subspan(i, 1));
-        busyWait(clock, kByteGapMs);
+        busyWait(clock, kByteGapMs + 1);
     }
 }
 

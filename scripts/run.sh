@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Builds Orvale and starts it. Without arguments it runs against the built-in simulated
-# device; pass Orvale's own options to use a real one, e.g.
-#   scripts/run.sh --port COM1=/dev/ttyUSB0
+# Builds Orvale and starts the simulated device, which prints the device path to open.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
-[ $# -eq 0 ] && set -- --simulate
-exec build/dev/app/Orvale "$@"
+exec build/dev/sim/quennet-sim "$@"

@@ -90,10 +90,10 @@ TEST(SendPaced, OneByteAWriteAtLeastTwoMillisecondsApart) {
     EXPECT_EQ(serial.written, "AT ID?\r\n");
     EXPECT_EQ(serial.writes, std::vector<std::size_t>(8, 1));
     for (std::size_t i = 1; i < serial.writeTimes.size(); ++i) {
-        EXPECT_GE(serial.writeTimes[i] - serial.writeTimes[i - 1], kByteGapMs);
+        EXPECT_GT(serial.writeTimes[i] - serial.writeTimes[i - 1], kByteGapMs);
     }
     // The wait after the last byte is kept too: the clock moved on past the last write.
-    EXPECT_GE(clock.peek() - serial.writeTimes.back(), kByteGapMs);
+    EXPECT_GT(clock.peek() - serial.writeTimes.back(), kByteGapMs);
 }
 
 TEST(SendPaced, ARefusedWriteEndsTheSendAtThatByte) {
