@@ -1,0 +1,236 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace orvale::model {
+
+/// Numeric ID of a control of the main window (dialog template 102).
+using ControlId = std::uint16_t;
+
+/// IDs of the 83 parameter displays that every evaluation writes: 41 numeric displays,
+/// 4 LEDs and 38 read-only text boxes. The main window addresses the same controls by these IDs.
+namespace control {
+
+// Parameters for Bus and Quennet Truck-Standard: numeric displays.
+inline constexpr ControlId kEngineTotalFuelUsed = 1021;
+inline constexpr ControlId kActualEngineTorque = 1081;
+inline constexpr ControlId kFuelLevel1 = 1020;
+inline constexpr ControlId kFuelLevel2 = 1080;
+inline constexpr ControlId kEngineSpeed = 1022;
+inline constexpr ControlId kEngineTotalHours = 1023;
+inline constexpr ControlId kHrTotalVehicleDistance = 1028;
+inline constexpr ControlId kTachographVehicleSpeed = 1029;
+inline constexpr ControlId kAmbientAirTemperature = 1053;
+inline constexpr ControlId kEngineCoolantTemperature = 1030;
+inline constexpr ControlId kFuelRate = 1058;
+inline constexpr ControlId kInstantaneousFuelEconomy = 1062;
+inline constexpr ControlId kServiceBrakeAirPressure1 = 1054;
+inline constexpr ControlId kServiceBrakeAirPressure2 = 1056;
+inline constexpr ControlId kDefTank1Level = 1082;
+inline constexpr ControlId kHrEngineTotalFuelUsed = 1077;
+inline constexpr ControlId kTotalFuelUsedGaseous = 1087;
+inline constexpr ControlId kBrakePedalPosition = 1085;
+inline constexpr ControlId kAcceleratorPedalPosition1 = 1013;
+inline constexpr ControlId kRetarderSelection = 1090;
+inline constexpr ControlId kActualRetarderTorque = 1089;
+inline constexpr ControlId kWheelBasedSpeed = 1012;
+
+// Quennet Truck only parameters: numeric displays.
+inline constexpr ControlId kEnginePercentLoad = 1078;
+inline constexpr ControlId kGrossCombinationWeight = 1092;
+inline constexpr ControlId kServiceDistance = 1042;
+inline constexpr ControlId kAxleWeight00 = 1044;
+inline constexpr ControlId kAxleWeight01 = 1043;
+inline constexpr ControlId kAxleWeight10 = 1046;
+inline constexpr ControlId kAxleWeight11 = 1045;
+inline constexpr ControlId kAxleWeight12 = 1048;
+inline constexpr ControlId kAxleWeight13 = 1047;
+inline constexpr ControlId kAxleWeight20 = 1050;
+inline constexpr ControlId kAxleWeight21 = 1049;
+inline constexpr ControlId kAxleWeight22 = 1052;
+inline constexpr ControlId kAxleWeight23 = 1051;
+
+// Quennet Bus only parameters: numeric displays.
+inline constexpr ControlId kBatteryRemainingCharge = 1093;
+inline constexpr ControlId kSteeringWheelAngle = 1094;
+inline constexpr ControlId kBellowPressureFrontLeft = 1055;
+inline constexpr ControlId kBellowPressureFrontRight = 1057;
+inline constexpr ControlId kBellowPressureRearLeft = 1059;
+inline constexpr ControlId kBellowPressureRearRight = 1060;
+
+// LEDs.
+inline constexpr ControlId kCruiseLed = 1014;
+inline constexpr ControlId kParkingLed = 1017;
+inline constexpr ControlId kBrakeLed = 1015;
+inline constexpr ControlId kClutchLed = 1016;
+
+// Parameters for Bus and Quennet Truck-Standard: text boxes.
+inline constexpr ControlId kVehicleIdentificationNumber = 1024;
+inline constexpr ControlId kDriver1WorkingState = 1019;
+inline constexpr ControlId kDriver2WorkingState = 1033;
+inline constexpr ControlId kVehicleMotion = 1036;
+inline constexpr ControlId kDriver1TimeRelatedStates = 1032;
+inline constexpr ControlId kDriver1Card = 1031;
+inline constexpr ControlId kDriver2TimeRelatedStates = 1035;
+inline constexpr ControlId kDriver2Card = 1034;
+inline constexpr ControlId kDriver1Id = 1065;
+inline constexpr ControlId kDriver2Id = 1066;
+inline constexpr ControlId kRetarderTorqueMode = 1088;
+inline constexpr ControlId kSystemEvent = 1038;
+inline constexpr ControlId kDirectionIndicator = 1040;
+inline constexpr ControlId kVehicleOverspeed = 1037;
+inline constexpr ControlId kTachographPerformance = 1041;
+inline constexpr ControlId kHandlingInformation = 1039;
+inline constexpr ControlId kDiagnosticsSupported = 1027;
+inline constexpr ControlId kRequestsSupported = 1026;
+inline constexpr ControlId kSwVersionSupported = 1025;
+inline constexpr ControlId kTellTaleId0 = 1063;
+inline constexpr ControlId kTellTaleId1 = 1061;
+inline constexpr ControlId kTellTaleId2 = 1064;
+inline constexpr ControlId kTellTaleId3 = 1083;
+inline constexpr ControlId kFuelType = 1095;
+inline constexpr ControlId kCruiseControlStates = 1091;
+inline constexpr ControlId kTellTaleId4 = 1084;
+
+// Quennet Truck only parameters: text boxes.
+inline constexpr ControlId kPtoEngaged = 1079;
+inline constexpr ControlId kPtoState = 1018;
+
+// Quennet Bus only parameters: text boxes.
+inline constexpr ControlId kDoorsStatus2 = 1074;
+inline constexpr ControlId kRampWheelChairLift = 1076;
+inline constexpr ControlId kDoorsPosition = 1075;
+inline constexpr ControlId kDateTime = 1070;
+inline constexpr ControlId kDoorsLockStatus = 1071;
+inline constexpr ControlId kDoorsOpenStatus = 1072;
+inline constexpr ControlId kDoorsEnableStatus = 1073;
+inline constexpr ControlId kAlternatorStatus = 1069;
+inline constexpr ControlId kSelectedGear = 1067;
+inline constexpr ControlId kCurrentGear = 1068;
+
+}  // namespace control
+
+/// One parameter display of the main window: its control ID and the label of its frame
+/// (LEDs carry the label inside them).
+struct DisplayEntry {
+    ControlId id;
+    std::string_view label;
+};
+
+inline constexpr std::size_t kNumericDisplayCount = 41;
+inline constexpr std::size_t kLedCount = 4;
+inline constexpr std::size_t kTextDisplayCount = 38;
+
+/// The numeric displays in window order: the right-hand box row by row, then the truck box,
+/// then the bus box. Presentation::numbers uses the same order.
+inline constexpr std::array<DisplayEntry, kNumericDisplayCount> kNumericDisplays{{
+    {control::kEngineTotalFuelUsed, "Engine total fuel used"},
+    {control::kActualEngineTorque, "Actual Engine % Torque"},
+    {control::kFuelLevel1, "Fuel Level 1"},
+    {control::kFuelLevel2, "Fuel Level 2"},
+    {control::kEngineSpeed, "Engine speed"},
+    {control::kEngineTotalHours, "Engine total hours of Operation"},
+    {control::kHrTotalVehicleDistance, "HR-total vehicle distance"},
+    {control::kTachographVehicleSpeed, "Tachograph vehicle Speed"},
+    {control::kAmbientAirTemperature, "Ambient Air Temperature"},
+    {control::kEngineCoolantTemperature, "Engine coolant temperature"},
+    {control::kFuelRate, "Fuel Rate"},
+    {control::kInstantaneousFuelEconomy, "Instantaneous Fuel Economy"},
+    {control::kServiceBrakeAirPressure1, "Service brake air pressure #1"},
+    {control::kServiceBrakeAirPressure2, "Service brake air pressure #2"},
+    {control::kDefTank1Level, "Aftertreatment 1 DEF Tank 1 Level"},
+    {control::kHrEngineTotalFuelUsed, "HR-engine total fuel used"},
+    {control::kTotalFuelUsedGaseous, "Total Fuel Used (Gaseous)"},
+    {control::kBrakePedalPosition, "Brake Pedal Position"},
+    {control::kAcceleratorPedalPosition1, "Accelerator pedal position 1"},
+    {control::kRetarderSelection, "Retarder Selection, non-engine"},
+    {control::kActualRetarderTorque, "Actual Retarder - % Torque"},
+    {control::kWheelBasedSpeed, "Wheel based Speed"},
+    {control::kEnginePercentLoad, "Engine % Load"},
+    {control::kGrossCombinationWeight, "Gross Combination V.W."},
+    {control::kServiceDistance, "Service distance"},
+    {control::kAxleWeight00, "axle weight (location 00)"},
+    {control::kAxleWeight01, "axle weight (location 01)"},
+    {control::kAxleWeight10, "axle weight (location 10)"},
+    {control::kAxleWeight11, "axle weight (location 11)"},
+    {control::kAxleWeight12, "axle weight (location 12)"},
+    {control::kAxleWeight13, "axle weight (location 13)"},
+    {control::kAxleWeight20, "axle weight (location 20)"},
+    {control::kAxleWeight21, "axle weight (location 21)"},
+    {control::kAxleWeight22, "axle weight (location 22)"},
+    {control::kAxleWeight23, "axle weight (location 23)"},
+    {control::kBatteryRemainingCharge, "H.Battery Remain. Charge"},
+    {control::kSteeringWheelAngle, "Steering Wheel Angle"},
+    {control::kBellowPressureFrontLeft, "Bellow P. Front Left"},
+    {control::kBellowPressureFrontRight, "Bellow P. Front Right"},
+    {control::kBellowPressureRearLeft, "Bellow P. Rear Left"},
+    {control::kBellowPressureRearRight, "Bellow P. Rear Right"},
+}};
+
+/// The LEDs in window order. Presentation::leds uses the same order.
+inline constexpr std::array<DisplayEntry, kLedCount> kLeds{{
+    {control::kCruiseLed, "Cruise"},
+    {control::kParkingLed, "Parking"},
+    {control::kBrakeLed, "Brake"},
+    {control::kClutchLed, "Clutch"},
+}};
+
+/// The read-only text boxes that the presentation writes, in window order.
+/// Presentation::texts uses the same order.
+inline constexpr std::array<DisplayEntry, kTextDisplayCount> kTextDisplays{{
+    {control::kVehicleIdentificationNumber, "Vehicle Identification number"},
+    {control::kDriver1WorkingState, "Driver 1 working state"},
+    {control::kDriver2WorkingState, "Driver 2 working state"},
+    {control::kVehicleMotion, "Vehicle motion"},
+    {control::kDriver1TimeRelatedStates, "Driver 1 time related states"},
+    {control::kDriver1Card, "Driver 1 Card"},
+    {control::kDriver2TimeRelatedStates, "Driver 2 time related states"},
+    {control::kDriver2Card, "Driver 2 Card"},
+    {control::kDriver1Id, "Driver 1 ID"},
+    {control::kDriver2Id, "Driver 2 ID"},
+    {control::kRetarderTorqueMode, "Retarder Torque Mode"},
+    {control::kSystemEvent, "System event"},
+    {control::kDirectionIndicator, "Direction indicator"},
+    {control::kVehicleOverspeed, "Vehicle Overspeed"},
+    {control::kTachographPerformance, "Tachograph performance"},
+    {control::kHandlingInformation, "Handling information"},
+    {control::kDiagnosticsSupported, "Diagnostics supported"},
+    {control::kRequestsSupported, "Requests supported"},
+    {control::kSwVersionSupported, "SW-version supported"},
+    {control::kTellTaleId0, "TellTale status x, ID=0"},
+    {control::kTellTaleId1, "TellTale status x, ID=1"},
+    {control::kTellTaleId2, "TellTale status x, ID=2"},
+    {control::kTellTaleId3, "TellTale status x, ID=3"},
+    {control::kFuelType, "Fuel Type"},
+    {control::kCruiseControlStates, "Cruise Control States"},
+    {control::kTellTaleId4, "TellTale status x, ID=4"},
+    {control::kPtoEngaged, "At least 1 PTO engaged"},
+    {control::kPtoState, "PTO State"},
+    {control::kDoorsStatus2, "Status 2 of doors"},
+    {control::kRampWheelChairLift, "Ramp/Wheel chairlift"},
+    {control::kDoorsPosition, "Position of doors"},
+    {control::kDateTime, "yy/mm/dd/hr/min/sec"},
+    {control::kDoorsLockStatus, "Lock status door 1-10"},
+    {control::kDoorsOpenStatus, "Open status door 1-10"},
+    {control::kDoorsEnableStatus, "Enable status door 1-10"},
+    {control::kAlternatorStatus, "Alternator status 1-4"},
+    {control::kSelectedGear, "Selected Gear"},
+    {control::kCurrentGear, "Current Gear"},
+}};
+
+/// Index of `id` in `table`, or table.size() when it is not there. Usable at compile time,
+/// so that code writing a display by ID costs no search at run time.
+template <std::size_t N>
+constexpr std::size_t indexOf(const std::array<DisplayEntry, N>& table, ControlId id) noexcept {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (table[i].id == id) {
+            return i;
+        }
+    }
+    return N;
+}
+
+}  // namespace orvale::model
