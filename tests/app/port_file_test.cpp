@@ -1,0 +1,355 @@
+#include "app/port_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using orvale::app::PortFile;
+using orvale::app::StepOutcome;
+using orvale::app::StoreStep;
+
+namespace {
+
+/// A fresh directory per test, removed afterwards.
+class PortFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "orvale-port-file-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    [[nodiscard]] std::string file(const std::string& name = "quennet.ini") const {
+        return (m_dir / name).string();
+    }
+    [[nodiscard]] std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path m_dir;
+};
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::optional<std::string> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(PortFileParse, LineRules) {
+    struct Case {
+        std::string contents;
+        std::string port;
+        bool fallback;
+    };
+    const Case cases[] = {
+        {"", "COM1", false},
+        {"com=4;\r\n", "COM4", false},
+        {"; the port\r\nCOM=5;\r\n", "COM5", false},
+        {"// the port\r\nCOM=5;\r\n", "COM5", false},
+        {"\r\nCOM=6;\r\n", "COM6", false},
+        {"COM=3;\r\nCOM=7;\r\n", "COM7", false},
+        {"COM=3;\nCOM=8;\n", "COM8", false},
+        {"COM=6;", "COM6", false},
+        {" COM=3;\r\n", "COM1", false},
+        {"PORT=3;\r\n", "COM1", false},
+        {"CO=3;\r\n", "COM1", false},
+        {"COM=X1;\r\n", "COMX1", false},
+        {"com=x1;rest\r\n", "COMX1", false},
+        {"COMM=7;\r\n", "COM7", false},
+        {"COM=COM7;\r\n", "COM7", false},
+        {"COM 5;\r\n", "COM 5", false},
+        {"COM=1;2;\r\n", "COM1", false},
+        {"COM=3;\r\n\n", "COM3", false},
+        {"COM=;\r\n", "COM1", true},
+        {"COM=9\r\n", "COM1", true},
+        {"COM=9", "COM1", true},
+        {"COM=5;\r\nCOM=;\r\n", "COM1", true},
+        {"COM=;\r\nCOM=5;\r\n", "COM5", true},
+    };
+    for (const Case& c : cases) {
+        const auto parsed = orvale::app::parsePortFile(c.contents);
+        EXPECT_EQ(parsed.portText, c.port) << '"' << c.contents << '"';
+        EXPECT_EQ(parsed.fallbackStoreNeeded, c.fallback) << '"' << c.contents << '"';
+    }
+}
+
+TEST(PortFilePath, TrimsExecutableCharactersFromTheEnd) {
+    struct Case {
+        std::string exe;
+        std::string exeName;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"C:\\Tools\\Orvale.exe", "Orvale.exe", "C:\\Tools\\quennet.ini"},
+        {"C:\\x\\Orvale2.exe", "Orvale.exe", "C:\\x\\Orvale2quennet.ini"},
+        {"C:\\x\\ORVALE.EXE", "Orvale.exe", "C:\\x\\ORVALE.EXEquennet.ini"},
+        {"/opt/x/Orvale", "Orvale.exe", "/opt/x/quennet.ini"},
+        {"/usr/bin/Orvale", "Orvale", "/usr/bin/quennet.ini"},
+        {"/srv/Orvale/Orvale", "Orvale", "/srv/Orvale/quennet.ini"},
+        {"/home/lea/eval/Orvale", "Orvale.exe", "/home/lea/eval/quennet.ini"},
+        {"/opt/x/orvale", "Orvale.exe", "/opt/x/oquennet.ini"},
+        {"/opt/x/Orvale.x", "Orvale", "/opt/x/Orvale.xquennet.ini"},
+        {"Orvale", "Orvale.exe", "quennet.ini"},
+        {"", "Orvale.exe", "quennet.ini"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(orvale::app::portFilePathBesideExecutable(c.exe, c.exeName), c.expected) << c.exe;
+    }
+    EXPECT_EQ(orvale::app::portFilePathBesideExecutable("/a/Orvale.exe"), "/a/quennet.ini");
+}
+
+TEST(PortFilePath, UserConfigDirectoryFromEnvironment) {
+    using Env = std::map<std::string, std::string>;
+    const std::pair<Env, std::string> cases[] = {
+        {{{"XDG_CONFIG_HOME", "/x/cfg"}, {"HOME", "/home/lea"}}, "/x/cfg/Orvale"},
+        {{{"XDG_CONFIG_HOME", "rel/cfg"}, {"HOME", "/home/lea"}}, "/home/lea/.config/Orvale"},
+        {{{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/lea"}}, "/home/lea/.config/Orvale"},
+        {{{"HOME", "/home/lea"}}, "/home/lea/.config/Orvale"},
+        {{}, ""},
+    };
+    for (const auto& [env, expected] : cases) {
+        const auto getEnv = [&env](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        };
+        EXPECT_EQ(orvale::app::userConfigDirectory(getEnv), expected);
+    }
+}
+
+TEST_F(PortFileTest, ResolvesBesideTheExecutableOnlyWhenItsDirectoryIsWritable) {
+    const std::string exeDir = (m_dir / "bin").string();
+    fs::create_directory(exeDir);
+    fs::create_directory(m_dir / "plain-file-dir");
+    writeBytes((m_dir / "a-file").string(), "x");
+    const std::string config = (m_dir / "cfg" / "Orvale").string();
+    const std::string inConfig = config + "/quennet.ini";
+    const auto notWritable = [](const std::string&) { return false; };
+
+    EXPECT_EQ(orvale::app::resolvePortFilePath(exeDir + "/Orvale", config, "Orvale"),
+              exeDir + "/quennet.ini");
+    EXPECT_FALSE(fs::exists(config)) << "no config directory is made when it is not needed";
+
+    // Root may write anywhere, so an unwritable directory is simulated.
+    EXPECT_EQ(orvale::app::resolvePortFilePath(exeDir + "/Orvale", config, "Orvale", notWritable),
+              inConfig);
+    EXPECT_TRUE(fs::is_directory(config));
+    fs::remove_all(m_dir / "cfg");
+
+    const std::string unusable[] = {(m_dir / "missing" / "bin" / "Orvale").string(),
+                                    (m_dir / "a-file" / "Orvale").string()};
+    for (const std::string& exe : unusable) {
+        EXPECT_EQ(orvale::app::resolvePortFilePath(exe, config, "Orvale"), inConfig) << exe;
+    }
+    PortFile portFile(inConfig);
+    EXPECT_EQ(portFile.read().portText, "COM1");
+    EXPECT_TRUE(portFile.store("COM9"));
+    EXPECT_EQ(readBytes(inConfig), "COM=9;\r\n");
+
+    EXPECT_EQ(orvale::app::resolvePortFilePath(unusable[0], "", "Orvale"),
+              orvale::app::portFilePathBesideExecutable(unusable[0], "Orvale"));
+}
+
+TEST_F(PortFileTest, ReadWritesTheDefaultOrRepairsLinesThatNameNoPort) {
+    struct Case {
+        std::optional<std::string> before;  // nullopt: no file
+        std::string port;
+        std::string after;
+        bool defaultWritten;
+        bool fallbackStored;
+    };
+    const Case cases[] = {
+        {std::nullopt, "COM1", "COM=1;\r\n", true, false},
+        {"", "COM1", "COM=1;\r\n", true, false},
+        {"COM=;\r\n", "COM1", "COM=1;\r\n", false, true},
+        {"COM=9\r\n", "COM1", "COM=1;\r\n", false, true},
+        {"COM=9", "COM1", "COM=1;\r\n", false, true},
+        {"; keep\r\nCOM=;\r\nCOM=5;\r\n", "COM5", "; keep\r\nCOM=1;\r\nCOM=5;\r\n", false, true},
+        {"; keep\r\ncom=4;\r\n", "COM4", "; keep\r\ncom=4;\r\n", false, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove(file());
+        if (c.before) {
+            writeBytes(file(), *c.before);
+        }
+        PortFile portFile(file());
+        const auto result = portFile.read();
+        EXPECT_EQ(result.portText, c.port) << c.after;
+        EXPECT_EQ(readBytes(file()), c.after);
+        EXPECT_EQ(result.defaultWritten, c.defaultWritten) << c.after;
+        EXPECT_EQ(result.fallbackStored, c.fallbackStored) << c.after;
+        EXPECT_FALSE(result.writeFailed);
+
+        const auto again = portFile.read();
+        EXPECT_EQ(again.portText, c.port) << "a repaired file reads the same";
+        EXPECT_FALSE(again.fallbackStored || again.defaultWritten);
+    }
+}
+
+// Stores used to write over the start of the file without truncating it: a comment line
+// first, or a shorter port after a longer one, left old bytes that brought the old port back.
+TEST_F(PortFileTest, StoreReplacesThePortLineAndKeepsEverythingElse) {
+    struct Case {
+        std::optional<std::string> before;
+        std::string port;
+        std::string after;
+        std::string readBack;
+    };
+    const Case cases[] = {
+        {"COM=1;\r\n", "COM12", "COM=12;\r\n", "COM12"},
+        {"COM=12;\r\n", "COM3", "COM=3;\r\n", "COM3"},
+        {"; Orvale\r\nCOM=1;\r\n", "COM12", "; Orvale\r\nCOM=12;\r\n", "COM12"},
+        {"; a\r\nCOM=12;\r\n; b\r\n", "COM3", "; a\r\nCOM=3;\r\n; b\r\n", "COM3"},
+        {"COM=3;\r\nCOM=7;\r\n", "COM12", "COM=3;\r\nCOM=12;\r\n", "COM12"},
+        {"COM=3;\nCOM=;\n; x\n", "COM4", "COM=3;\nCOM=4;\r\n; x\n", "COM4"},
+        {"; only a comment", "COM2", "; only a comment\r\nCOM=2;\r\n", "COM2"},
+        {"; c\r\n", "COM2", "; c\r\nCOM=2;\r\n", "COM2"},
+        {"", "COM4", "COM=4;\r\n", "COM4"},
+        {std::nullopt, "COM4", "COM=4;\r\n", "COM4"},
+        {"COM=1;\r\n", "12", "COM=12;\r\n", "COM12"},
+        {"COM=1;\r\n", "COMX1", "COM=X1;\r\n", "COMX1"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(file());
+        if (c.before) {
+            writeBytes(file(), *c.before);
+        }
+        PortFile portFile(file());
+        EXPECT_TRUE(portFile.store(c.port)) << c.after;
+        EXPECT_EQ(readBytes(file()), c.after);
+        EXPECT_EQ(portFile.read().portText, c.readBack);
+        EXPECT_EQ(entries().size(), 1u) << "no temporary file is left behind";
+    }
+}
+
+TEST_F(PortFileTest, StoreRefusesPortTextsThatWouldNotReadBack) {
+    writeBytes(file(), "COM=5;\r\n");
+    PortFile portFile(file());
+    for (const char* port : {"COM", "", "COM1;", "COM1\r\nCOM=2;", "COM\n"}) {
+        EXPECT_FALSE(portFile.store(port)) << port;
+    }
+    EXPECT_EQ(readBytes(file()), "COM=5;\r\n");
+}
+
+// The reader used to count bytes in 16 bits.
+TEST_F(PortFileTest, LongFilesAreReadAndStoredWhole) {
+    const std::string comment = "; " + std::string(97, '-') + "\r\n";  // 101 bytes
+    struct Case {
+        std::size_t commentLines;
+        std::string portLine;
+        std::string port;
+    };
+    const Case cases[] = {
+        {650, "COM=8;\r\n", "COM8"},                         // port line beyond byte 65,535
+        {10'500, "COM=9;\r\n", "COM9"},                      // about 1 MiB
+        {0, "COM=7;" + std::string(1u << 20, 'x'), "COM7"},  // one line of 1 MiB
+    };
+    for (const Case& c : cases) {
+        std::string comments;
+        for (std::size_t i = 0; i < c.commentLines; ++i) {
+            comments += comment;
+        }
+        ASSERT_GT(comments.size() + c.portLine.size(), 65'535u);
+        writeBytes(file(), comments + c.portLine);
+
+        PortFile portFile(file());
+        EXPECT_EQ(portFile.read().portText, c.port);
+        ASSERT_TRUE(portFile.store("COM21"));
+        EXPECT_EQ(portFile.read().portText, "COM21");
+        // Compared as a flag: a failure must not print a megabyte.
+        EXPECT_TRUE(readBytes(file()) == comments + "COM=21;\r\n") << c.port;
+    }
+}
+
+TEST_F(PortFileTest, AnInterruptedStoreLeavesTheOldOrTheNewFile) {
+    const std::string old = "; port\r\nCOM=12;\r\n";
+    struct Case {
+        StoreStep step;
+        StepOutcome outcome;
+        std::string expectedPort;
+    };
+    const Case cases[] = {
+        {StoreStep::CreateTemporary, StepOutcome::Crash, "COM12"},
+        {StoreStep::WriteTemporary, StepOutcome::Crash, "COM12"},
+        {StoreStep::SyncTemporary, StepOutcome::Crash, "COM12"},
+        {StoreStep::Replace, StepOutcome::Crash, "COM12"},
+        {StoreStep::SyncDirectory, StepOutcome::Crash, "COM3"},
+        {StoreStep::CreateTemporary, StepOutcome::Fail, "COM12"},
+        {StoreStep::WriteTemporary, StepOutcome::Fail, "COM12"},
+        {StoreStep::SyncTemporary, StepOutcome::Fail, "COM12"},
+        {StoreStep::Replace, StepOutcome::Fail, "COM12"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(m_dir);
+        fs::create_directory(m_dir);
+        writeBytes(file(), old);
+        PortFile interrupted(file(), [&c](StoreStep step) {
+            return step == c.step ? c.outcome : StepOutcome::Proceed;
+        });
+        const bool stored = interrupted.store("COM3");
+        const auto trace = ::testing::Message() << "step " << static_cast<int>(c.step)
+                                                << " outcome " << static_cast<int>(c.outcome);
+
+        EXPECT_FALSE(stored) << trace;
+        EXPECT_EQ(PortFile(file()).read().portText, c.expectedPort) << trace;
+        if (c.expectedPort == "COM12") {
+            EXPECT_EQ(readBytes(file()), old) << trace;
+        }
+        if (c.outcome == StepOutcome::Fail) {
+            EXPECT_EQ(entries().size(), 1u) << trace << ": a failed store cleans up";
+        }
+        // Whatever a crash left behind, the next run stores normally.
+        EXPECT_TRUE(PortFile(file()).store("COM4")) << trace;
+        EXPECT_EQ(readBytes(file()), "; port\r\nCOM=4;\r\n") << trace;
+    }
+}
+
+TEST_F(PortFileTest, UnusableLocationsNeitherThrowNorWrite) {
+    // A directory under the file's name: present but unreadable as a file.
+    fs::create_directory(file());
+    PortFile directory(file());
+    const auto result = directory.read();
+    EXPECT_EQ(result.portText, "COM1");
+    EXPECT_FALSE(result.defaultWritten);
+    EXPECT_FALSE(directory.store("COM3"));
+    EXPECT_TRUE(fs::is_directory(file()));
+
+    PortFile nowhere((m_dir / "missing" / "quennet.ini").string());
+    const auto missing = nowhere.read();
+    EXPECT_EQ(missing.portText, "COM1");
+    EXPECT_TRUE(missing.writeFailed);
+    EXPECT_FALSE(nowhere.store("COM3"));
+}
+
+TEST_F(PortFileTest, StoreKeepsTheLinkAndThePermissions) {
+    const std::string real = file("real.ini");
+    writeBytes(real, "; shared\r\nCOM=1;\r\n");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(real, file());
+
+    ASSERT_TRUE(PortFile(file()).store("COM6"));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(readBytes(real), "; shared\r\nCOM=6;\r\n");
+    EXPECT_EQ(fs::status(real).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
