@@ -1,0 +1,411 @@
+#include "sim/pty_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <span>
+#include <system_error>
+#include <utility>
+
+namespace orvale::sim {
+namespace {
+
+// While no client has the slave open, the master reports hang-up without pause, so it is not
+// polled then. A client's open of the slave wakes the thread through inotify; the master is
+// looked at again after this long in any case, and much sooner where inotify is missing.
+constexpr int kHangupRecheckMs = 250;
+constexpr int kHangupRecheckWithoutNotifyMs = 5;
+
+constexpr std::size_t kMaxReceivedChunks = 65536;
+
+std::uint32_t nowMs() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+[[noreturn]] void throwErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void setFlags(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0 ||
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC) < 0) {
+        throwErrno("fcntl");
+    }
+}
+
+// Raw 115200 8N1, as a serial port that a client has just configured; the settings stay with
+// the terminal when the slave is closed.
+void makeRaw(const std::string& slavePath) {
+    const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        throwErrno("open " + slavePath);
+    }
+    termios tio{};
+    bool ok = ::tcgetattr(slave, &tio) == 0;
+    if (ok) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ok = ::cfsetispeed(&tio, B115200) == 0 && ::cfsetospeed(&tio, B115200) == 0 &&
+             ::tcsetattr(slave, TCSANOW, &tio) == 0;
+    }
+    const int error = errno;
+    ::close(slave);
+    if (!ok) {
+        errno = error;
+        throwErrno("termios " + slavePath);
+    }
+}
+
+}  // namespace
+
+PtyDevice::PtyDevice(DeviceConfig config, std::string linkPath)
+    : m_device(std::move(config)), m_linkPath(std::move(linkPath)) {
+    std::array<int, 2> pipe{};
+    if (::pipe(pipe.data()) != 0) {
+        throwErrno("pipe");
+    }
+    m_wakeRead = pipe[0];
+    m_wakeWrite = pipe[1];
+    try {
+        setFlags(m_wakeRead);
+        setFlags(m_wakeWrite);
+        openPty();
+    } catch (...) {
+        closePty();
+        ::close(m_wakeRead);
+        ::close(m_wakeWrite);
+        throw;
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+PtyDevice::~PtyDevice() {
+    {
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [this] { return m_request == Request::None; });
+        m_request = Request::Stop;
+        wake();
+    }
+    m_thread.join();
+    closePty();
+    ::close(m_wakeRead);
+    ::close(m_wakeWrite);
+}
+
+void PtyDevice::openPty() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) {
+        throwErrno("posix_openpt");
+    }
+    m_master = master;
+    std::array<char, 128> name{};
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name.data(), name.size()) != 0) {
+        throwErrno("pseudo-terminal setup");
+    }
+    setFlags(master);
+    m_slavePath = name.data();
+    // Opening and closing the slave once puts the master into the hang-up state that it shows
+    // whenever no client is connected; a fresh master does not show it.
+    makeRaw(m_slavePath);
+    ::tcflush(master, TCIOFLUSH);
+    // Without a watch (no inotify) the thread falls back to looking more often.
+    m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_notify >= 0 && ::inotify_add_watch(m_notify, m_slavePath.c_str(), IN_OPEN) < 0) {
+        ::close(m_notify);
+        m_notify = -1;
+    }
+    m_hangup = probeHangup();
+    updateLink();
+}
+
+void PtyDevice::closePty() {
+    if (m_master < 0) {
+        return;
+    }
+    removeLink();
+    if (m_notify >= 0) {
+        ::close(m_notify);
+        m_notify = -1;
+    }
+    ::close(m_master);
+    m_master = -1;
+    m_slavePath.clear();
+    m_hangup = true;
+}
+
+void PtyDevice::updateLink() {
+    if (m_linkPath.empty()) {
+        return;
+    }
+    struct stat info {};
+    if (::lstat(m_linkPath.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        throw std::system_error(std::make_error_code(std::errc::file_exists),
+                                m_linkPath + " exists and is not a symlink");
+    }
+    // A new link renamed over the old one: a client never finds the path missing.
+    const std::string temporary = m_linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(m_slavePath.c_str(), temporary.c_str()) != 0) {
+        throwErrno("symlink " + temporary);
+    }
+    if (::rename(temporary.c_str(), m_linkPath.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        throwErrno("rename " + m_linkPath);
+    }
+}
+
+void PtyDevice::removeLink() {
+    if (m_linkPath.empty()) {
+        return;
+    }
+    // Only our own link: someone may have pointed the path elsewhere meanwhile.
+    std::array<char, 256> target{};
+    const ssize_t length = ::readlink(m_linkPath.c_str(), target.data(), target.size() - 1);
+    if (length > 0 && std::string(target.data(), static_cast<std::size_t>(length)) == m_slavePath) {
+        ::unlink(m_linkPath.c_str());
+    }
+}
+
+void PtyDevice::wake() {
+    const char byte = 0;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &byte, 1);
+}
+
+void PtyDevice::request(Request what, std::unique_lock<std::mutex>& lock) {
+    m_done.wait(lock, [this] { return m_request == Request::None; });
+    m_request = what;
+    const std::uint64_t ticket = ++m_requestsIssued;
+    wake();
+    m_done.wait(lock, [&] { return m_requestsDone >= ticket; });
+    if (m_requestError && m_errorTicket == ticket) {
+        std::rethrow_exception(std::exchange(m_requestError, nullptr));
+    }
+}
+
+void PtyDevice::run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_request == Request::Stop) {
+            return;
+        }
+        if (m_request != Request::None) {
+            try {
+                closePty();
+                if (m_request == Request::Reopen) {
+                    openPty();
+                }
+            } catch (...) {
+                closePty();
+                m_requestError = std::current_exception();
+                m_errorTicket = m_requestsDone + 1;
+            }
+            ++m_requestsDone;
+            m_request = Request::None;
+            m_done.notify_all();
+        }
+
+        int timeout = static_cast<int>(m_device.msUntilDue(nowMs()));
+        // Wake-up pipe, inotify, master.
+        std::array<pollfd, 3> fds{};
+        fds[0] = {m_wakeRead, POLLIN, 0};
+        fds[1] = {m_notify, POLLIN, 0};  // a negative descriptor is skipped
+        nfds_t count = 2;
+        const bool watchMaster = m_master >= 0 && !m_hangup;
+        if (watchMaster) {
+            fds[2] = {m_master, POLLIN, 0};
+            count = 3;
+        } else if (m_master >= 0) {
+            timeout =
+                std::min(timeout, m_notify >= 0 ? kHangupRecheckMs : kHangupRecheckWithoutNotifyMs);
+        }
+
+        // Only this thread opens and closes the master, so it stays valid while unlocked.
+        lock.unlock();
+        const int ready = ::poll(fds.data(), count, timeout);
+        lock.lock();
+
+        if (ready > 0) {
+            std::array<char, 4096> drain{};
+            for (const pollfd& fd : std::span(fds.data(), 2)) {
+                if ((fd.revents & POLLIN) != 0) {
+                    while (::read(fd.fd, drain.data(), drain.size()) > 0) {
+                    }
+                }
+            }
+        }
+        if (m_master >= 0) {
+            if (!watchMaster || fds[2].revents != 0) {
+                readMaster();
+            }
+            const bool hangup = watchMaster ? (fds[2].revents & POLLHUP) != 0 : probeHangup();
+            if (hangup && !m_hangup) {
+                // The client is gone: what it has not read is lost, as on a serial port that
+                // is closed.
+                ::tcflush(m_master, TCIOFLUSH);
+            }
+            m_hangup = hangup;
+        }
+        const std::string out = m_device.transmit(nowMs());
+        if (!out.empty()) {
+            writeMaster(out);
+        }
+    }
+}
+
+void PtyDevice::readMaster() {
+    std::array<char, 4096> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(m_master, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        // EAGAIN: all read; EIO: no client has the slave open.
+        if (got <= 0) {
+            return;
+        }
+        std::string bytes(buffer.data(), static_cast<std::size_t>(got));
+        m_device.receive(bytes, nowMs());
+        if (m_received.size() == kMaxReceivedChunks) {
+            m_received.pop_front();
+        }
+        m_received.push_back({std::chrono::steady_clock::now(), std::move(bytes)});
+    }
+}
+
+bool PtyDevice::probeHangup() const {
+    pollfd fd{m_master, POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0;
+}
+
+void PtyDevice::writeMaster(const std::string& bytes) {
+    if (m_master < 0 || m_hangup) {
+        m_bytesDiscarded += bytes.size();
+        return;
+    }
+    ssize_t written;
+    do {
+        written = ::write(m_master, bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    // A client that does not read fills the terminal's buffer; the line goes on regardless.
+    const std::size_t taken = written > 0 ? static_cast<std::size_t>(written) : 0;
+    m_bytesWritten += taken;
+    m_bytesDiscarded += bytes.size() - taken;
+}
+
+std::string PtyDevice::slavePath() const {
+    std::lock_guard lock(m_mutex);
+    return m_slavePath;
+}
+
+bool PtyDevice::lineOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_master >= 0;
+}
+
+bool PtyDevice::clientConnected() const {
+    std::lock_guard lock(m_mutex);
+    return m_master >= 0 && !m_hangup;
+}
+
+void PtyDevice::closeLine() {
+    std::unique_lock lock(m_mutex);
+    request(Request::Close, lock);
+}
+
+void PtyDevice::reopenLine() {
+    std::unique_lock lock(m_mutex);
+    request(Request::Reopen, lock);
+}
+
+std::vector<ReceivedChunk> PtyDevice::received() const {
+    std::lock_guard lock(m_mutex);
+    return {m_received.begin(), m_received.end()};
+}
+
+std::string PtyDevice::receivedBytes() const {
+    std::lock_guard lock(m_mutex);
+    std::string all;
+    for (const ReceivedChunk& chunk : m_received) {
+        all += chunk.bytes;
+    }
+    return all;
+}
+
+void PtyDevice::clearReceived() {
+    std::lock_guard lock(m_mutex);
+    m_received.clear();
+}
+
+CommandCounts PtyDevice::commandCounts() const {
+    std::lock_guard lock(m_mutex);
+    return m_device.counts();
+}
+
+DeviceState PtyDevice::state() const {
+    std::lock_guard lock(m_mutex);
+    return m_device.state();
+}
+
+DeviceConfig PtyDevice::config() const {
+    std::lock_guard lock(m_mutex);
+    return m_device.config();
+}
+
+Faults PtyDevice::faults() const {
+    std::lock_guard lock(m_mutex);
+    return m_device.faults();
+}
+
+void PtyDevice::setFaults(Faults faults) {
+    std::lock_guard lock(m_mutex);
+    m_device.setFaults(std::move(faults));
+    wake();
+}
+
+unsigned PtyDevice::broadcastRate() const {
+    std::lock_guard lock(m_mutex);
+    return m_device.broadcastRate();
+}
+
+void PtyDevice::setBroadcastRate(unsigned perSecond) {
+    std::lock_guard lock(m_mutex);
+    m_device.setBroadcastRate(perSecond);
+    wake();
+}
+
+void PtyDevice::setPosition(std::uint8_t position) {
+    std::lock_guard lock(m_mutex);
+    m_device.setPosition(position);
+}
+
+void PtyDevice::setStatus(std::uint8_t status) {
+    std::lock_guard lock(m_mutex);
+    m_device.setStatus(status);
+}
+
+std::uint64_t PtyDevice::bytesWritten() const {
+    std::lock_guard lock(m_mutex);
+    return m_bytesWritten;
+}
+
+std::uint64_t PtyDevice::bytesDiscarded() const {
+    std::lock_guard lock(m_mutex);
+    return m_bytesDiscarded;
+}
+
+}  // namespace orvale::sim
