@@ -1,0 +1,82 @@
+// quennet-sim: a simulated Quennet device on a pseudo-terminal, for tests and for working
+// without hardware.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#include "sim/pty_device.h"
+#include "sim/sim_options.h"
+
+namespace {
+
+std::uint32_t localTimeOfDayMs() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return static_cast<std::uint32_t>((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) *
+           1000u;
+}
+
+void announce(const orvale::sim::PtyDevice& device) {
+    std::cout << device.slavePath() << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace orvale::sim;
+    const std::string_view program = "quennet-sim";
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    ParsedOptions parsed = parseOptions(args);
+    if (parsed.help) {
+        std::cout << usage(program);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::cerr << program << ": " << parsed.error << "\nTry '" << program << " --help'.\n";
+        return 2;
+    }
+    SimOptions& options = *parsed.options;
+    if (!options.clockGiven) {
+        options.device.clockStartMs = localTimeOfDayMs();
+    }
+
+    // Blocked before the device thread starts, so that it inherits the mask and only sigwait
+    // below sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) {
+        sigaddset(&signals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        PtyDevice device(options.device, options.linkPath);
+        device.setFaults(options.faults);
+        announce(device);
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) {
+                return 1;
+            }
+            if (signal == SIGUSR1) {
+                device.closeLine();
+                std::cerr << program << ": line closed\n";
+            } else if (signal == SIGUSR2) {
+                device.reopenLine();
+                announce(device);
+            } else {
+                return 0;
+            }
+        }
+    } catch (const std::exception& error) {
+        std::cerr << program << ": " << error.what() << '\n';
+        return 1;
+    }
+}
