@@ -1,0 +1,114 @@
+#include "controls/ci_led_rectangle_x.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QFontMetrics>
+#include <QPainter>
+
+namespace orvale::controls {
+
+namespace {
+
+const QColor kOffColour(0, 0, 0);
+const QColor kOnColour(40, 235, 40);
+const QColor kOffTextColour(170, 170, 170);
+const QColor kOnTextColour(0, 0, 0);
+const QColor kBezelColour(64, 64, 64);
+
+class AccessibleLed final : public QAccessibleWidget {
+public:
+    explicit AccessibleLed(CiLedRectangleX* led) : QAccessibleWidget(led, QAccessible::Indicator) {}
+
+    [[nodiscard]] QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = led()->Active();
+        s.readOnly = true;
+        return s;
+    }
+
+    [[nodiscard]] QString text(QAccessible::Text t) const override {
+        switch (t) {
+            case QAccessible::Name: {
+                const QString name = QAccessibleWidget::text(t);
+                return name.isEmpty() ? led()->CenterLabelText() : name;
+            }
+            case QAccessible::Value:
+            case QAccessible::Description:
+                return led()->Active() ? QStringLiteral("on") : QStringLiteral("off");
+            default:
+                return QAccessibleWidget::text(t);
+        }
+    }
+
+private:
+    [[nodiscard]] const CiLedRectangleX* led() const {
+        return static_cast<const CiLedRectangleX*>(widget());
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String(CiLedRectangleX::staticMetaObject.className()))
+        return new AccessibleLed(static_cast<CiLedRectangleX*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
+CiLedRectangleX::CiLedRectangleX(QWidget* parent) : QWidget(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
+    (void)factoryInstalled;
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+CiLedRectangleX::CiLedRectangleX(const QString& label, QWidget* parent) : CiLedRectangleX(parent) {
+    m_label = label;
+}
+
+CiLedRectangleX::~CiLedRectangleX() = default;
+
+void CiLedRectangleX::setCenterLabelText(const QString& label) {
+    if (label == m_label) return;
+    m_label = label;
+    update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void CiLedRectangleX::setActive(bool active) {
+    if (active == m_active) return;
+    m_active = active;
+    update();
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QSize CiLedRectangleX::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(m_label) + 10, metrics.height() + 6};
+}
+
+void CiLedRectangleX::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const QRect outer = rect();
+    painter.fillRect(outer, kBezelColour);
+    const QRect lamp = outer.adjusted(2, 2, -2, -2);
+    QColor lampColour = m_active ? kOnColour : kOffColour;
+    if (!isEnabled() && m_active) lampColour = lampColour.darker(160);
+    painter.fillRect(lamp, lampColour);
+    if (m_active) {
+        // A lighter top edge reads as a lit lens rather than a flat green patch.
+        painter.fillRect(QRect(lamp.left(), lamp.top(), lamp.width(), 1), kOnColour.lighter(130));
+    }
+    painter.setPen(m_active ? kOnTextColour : kOffTextColour);
+    painter.drawText(lamp, Qt::AlignCenter, m_label);
+}
+
+}  // namespace orvale::controls
