@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,18 +11,16 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <span>
 #include <system_error>
 #include <utility>
 
 namespace orvale::sim {
 namespace {
 
-// While no client has the slave open, the master reports hang-up without pause, so it is not
-// polled then. A client's open of the slave wakes the thread through inotify; the master is
-// looked at again after this long in any case, and much sooner where inotify is missing.
-constexpr int kHangupRecheckMs = 250;
-constexpr int kHangupRecheckWithoutNotifyMs = 5;
+// Output that no client reads waits in the terminal's input queue for the next one, as in a
+// serial driver's buffer; beyond this much it is thrown away, so that a client never starts
+// with more than about 90 ms of line time (6 s of broadcasts at the default rate) of old news.
+constexpr int kStaleLimit = 1024;
 
 constexpr std::size_t kMaxReceivedChunks = 65536;
 
@@ -44,26 +42,17 @@ void setFlags(int fd) {
     }
 }
 
-// Raw 115200 8N1, as a serial port that a client has just configured; the settings stay with
-// the terminal when the slave is closed.
-void makeRaw(const std::string& slavePath) {
-    const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        throwErrno("open " + slavePath);
-    }
+// Raw 115200 8N1, as a serial port that a client has just configured.
+void makeRaw(int slave, const std::string& slavePath) {
     termios tio{};
-    bool ok = ::tcgetattr(slave, &tio) == 0;
-    if (ok) {
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        ok = ::cfsetispeed(&tio, B115200) == 0 && ::cfsetospeed(&tio, B115200) == 0 &&
-             ::tcsetattr(slave, TCSANOW, &tio) == 0;
+    if (::tcgetattr(slave, &tio) != 0) {
+        throwErrno("tcgetattr " + slavePath);
     }
-    const int error = errno;
-    ::close(slave);
-    if (!ok) {
-        errno = error;
-        throwErrno("termios " + slavePath);
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (::cfsetispeed(&tio, B115200) != 0 || ::cfsetospeed(&tio, B115200) != 0 ||
+        ::tcsetattr(slave, TCSANOW, &tio) != 0) {
+        throwErrno("tcsetattr " + slavePath);
     }
 }
 
@@ -116,17 +105,14 @@ void PtyDevice::openPty() {
     }
     setFlags(master);
     m_slavePath = name.data();
-    // Opening and closing the slave once puts the master into the hang-up state that it shows
-    // whenever no client is connected; a fresh master does not show it.
-    makeRaw(m_slavePath);
-    ::tcflush(master, TCIOFLUSH);
-    // Without a watch (no inotify) the thread falls back to looking more often.
-    m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_notify >= 0 && ::inotify_add_watch(m_notify, m_slavePath.c_str(), IN_OPEN) < 0) {
-        ::close(m_notify);
-        m_notify = -1;
+    // Our own slave descriptor, held for the life of the line: without it the master reports
+    // hang-up without pause whenever no client has the port open. The terminal settings stay
+    // with the terminal, between clients too.
+    m_slave = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_slave < 0) {
+        throwErrno("open " + m_slavePath);
     }
-    m_hangup = probeHangup();
+    makeRaw(m_slave, m_slavePath);
     updateLink();
 }
 
@@ -135,14 +121,13 @@ void PtyDevice::closePty() {
         return;
     }
     removeLink();
-    if (m_notify >= 0) {
-        ::close(m_notify);
-        m_notify = -1;
+    if (m_slave >= 0) {
+        ::close(m_slave);
+        m_slave = -1;
     }
     ::close(m_master);
     m_master = -1;
     m_slavePath.clear();
-    m_hangup = true;
 }
 
 void PtyDevice::updateLink() {
@@ -219,46 +204,23 @@ void PtyDevice::run() {
             m_done.notify_all();
         }
 
-        int timeout = static_cast<int>(m_device.msUntilDue(nowMs()));
-        // Wake-up pipe, inotify, master.
-        std::array<pollfd, 3> fds{};
+        const int timeout = static_cast<int>(m_device.msUntilDue(nowMs()));
+        std::array<pollfd, 2> fds{};
         fds[0] = {m_wakeRead, POLLIN, 0};
-        fds[1] = {m_notify, POLLIN, 0};  // a negative descriptor is skipped
-        nfds_t count = 2;
-        const bool watchMaster = m_master >= 0 && !m_hangup;
-        if (watchMaster) {
-            fds[2] = {m_master, POLLIN, 0};
-            count = 3;
-        } else if (m_master >= 0) {
-            timeout =
-                std::min(timeout, m_notify >= 0 ? kHangupRecheckMs : kHangupRecheckWithoutNotifyMs);
-        }
+        fds[1] = {m_master, POLLIN, 0};  // skipped while the line is closed (-1)
 
         // Only this thread opens and closes the master, so it stays valid while unlocked.
         lock.unlock();
-        const int ready = ::poll(fds.data(), count, timeout);
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
         lock.lock();
 
-        if (ready > 0) {
-            std::array<char, 4096> drain{};
-            for (const pollfd& fd : std::span(fds.data(), 2)) {
-                if ((fd.revents & POLLIN) != 0) {
-                    while (::read(fd.fd, drain.data(), drain.size()) > 0) {
-                    }
-                }
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+            std::array<char, 64> drain{};
+            while (::read(m_wakeRead, drain.data(), drain.size()) > 0) {
             }
         }
-        if (m_master >= 0) {
-            if (!watchMaster || fds[2].revents != 0) {
-                readMaster();
-            }
-            const bool hangup = watchMaster ? (fds[2].revents & POLLHUP) != 0 : probeHangup();
-            if (hangup && !m_hangup) {
-                // The client is gone: what it has not read is lost, as on a serial port that
-                // is closed.
-                ::tcflush(m_master, TCIOFLUSH);
-            }
-            m_hangup = hangup;
+        if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+            readMaster();
         }
         const std::string out = m_device.transmit(nowMs());
         if (!out.empty()) {
@@ -274,7 +236,7 @@ void PtyDevice::readMaster() {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        // EAGAIN: all read; EIO: no client has the slave open.
+        // EAGAIN: all read.
         if (got <= 0) {
             return;
         }
@@ -287,21 +249,21 @@ void PtyDevice::readMaster() {
     }
 }
 
-bool PtyDevice::probeHangup() const {
-    pollfd fd{m_master, POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0;
-}
-
 void PtyDevice::writeMaster(const std::string& bytes) {
-    if (m_master < 0 || m_hangup) {
+    if (m_master < 0) {
         m_bytesDiscarded += bytes.size();
         return;
+    }
+    int waiting = 0;
+    if (::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting > kStaleLimit) {
+        ::tcflush(m_slave, TCIFLUSH);
+        m_bytesDiscarded += static_cast<std::uint64_t>(waiting);
     }
     ssize_t written;
     do {
         written = ::write(m_master, bytes.data(), bytes.size());
     } while (written < 0 && errno == EINTR);
-    // A client that does not read fills the terminal's buffer; the line goes on regardless.
+    // A full terminal buffer takes no more; the line goes on regardless.
     const std::size_t taken = written > 0 ? static_cast<std::size_t>(written) : 0;
     m_bytesWritten += taken;
     m_bytesDiscarded += bytes.size() - taken;
@@ -315,11 +277,6 @@ std::string PtyDevice::slavePath() const {
 bool PtyDevice::lineOpen() const {
     std::lock_guard lock(m_mutex);
     return m_master >= 0;
-}
-
-bool PtyDevice::clientConnected() const {
-    std::lock_guard lock(m_mutex);
-    return m_master >= 0 && !m_hangup;
 }
 
 void PtyDevice::closeLine() {

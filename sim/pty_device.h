@@ -22,10 +22,10 @@ struct ReceivedChunk {
 
 /// A `QuennetDevice` on a pseudo-terminal, served by a thread of its own.
 ///
-/// Clients open `slavePath()` (or the symlink) as they would a serial port. Output is paced to
-/// 115200 baud 8N1. While no client has the port open, the device's output is lost, as it is on
-/// a serial line that nobody listens to; nothing piles up for the next client. `closeLine()`
-/// makes the port vanish under an open client, as a pulled USB adapter does.
+/// Clients open `slavePath()` (or the symlink) as they would a serial port, and may close and
+/// reopen it at will. Output is paced to 115200 baud 8N1. What nobody reads waits for the next
+/// reader; once more than about 1 KiB waits, it is thrown away and waiting starts afresh.
+/// `closeLine()` makes the port vanish under an open client, as a pulled USB adapter does.
 ///
 /// Every public member may be called from any thread.
 class PtyDevice {
@@ -46,8 +46,6 @@ public:
 
     /// True while the line exists (between `reopenLine()` and `closeLine()`).
     bool lineOpen() const;
-    /// True while some program has the slave open.
-    bool clientConnected() const;
 
     /// Closes the master: a client's open port reports hang-up, reads give end of file and
     /// writes fail; the device node and the symlink disappear. The device itself keeps running.
@@ -75,9 +73,10 @@ public:
     void setPosition(std::uint8_t position);
     void setStatus(std::uint8_t status);
 
-    /// Bytes written to a connected client.
+    /// Bytes written into the terminal for its readers.
     std::uint64_t bytesWritten() const;
-    /// Bytes the line carried while nobody listened (or the kernel buffer was full).
+    /// Bytes thrown away unread: stale, over a full terminal buffer, or sent while the line
+    /// was closed.
     std::uint64_t bytesDiscarded() const;
 
 private:
@@ -90,7 +89,6 @@ private:
     void updateLink();
     void removeLink();
     void readMaster();
-    bool probeHangup() const;
     void writeMaster(const std::string& bytes);
     void wake();
 
@@ -106,8 +104,7 @@ private:
     const std::string m_linkPath;
     int m_master = -1;
     std::string m_slavePath;
-    bool m_hangup = true;  // no client has the slave open
-    int m_notify = -1;     // inotify on the slave, for a client's open
+    int m_slave = -1;  // our own, never read: keeps the terminal up between clients
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
 
