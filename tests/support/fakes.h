@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,7 @@ public:
     bool open = false;
     bool stuckOpen = false;   ///< the control keeps reporting the port open
     std::string failOn;       ///< the access that raises SerialError
+    std::optional<std::string> failText;  ///< its text; "refused: <access>" by default
     std::function<void()> onRecord;
 
 private:
@@ -99,7 +101,7 @@ private:
         if (onRecord) onRecord();
     }
     void fail(const std::string& access) {
-        if (access == failOn) throw link::SerialError("refused: " + access);
+        if (access == failOn) throw link::SerialError(failText.value_or("refused: " + access));
     }
     link::MillisecondClock* m_clock;
     std::vector<std::uint8_t> m_delivered;

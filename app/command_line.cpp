@@ -1,0 +1,143 @@
+#include "app/command_line.h"
+
+#include <charconv>
+
+#include "link/connection.h"
+#include "sim/sim_options.h"
+
+namespace orvale::app {
+namespace {
+
+template <class T>
+std::optional<T> parseNumber(std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<std::pair<int, std::string>> parsePort(std::string_view text, std::string* error) {
+    const auto eq = text.find('=');
+    const auto name = text.substr(0, eq);
+    const bool comPrefix = name.size() > 3 && (name.substr(0, 3) == "COM" || name.substr(0, 3) == "com");
+    const auto number = comPrefix ? parseNumber<int>(name.substr(3)) : std::nullopt;
+    if (eq == std::string_view::npos || !number || *number < 1 || *number > link::kHighestPort) {
+        *error = "--port takes COM<n>=<device path> with n from 1 to 50, e.g. "
+                 "--port COM1=/dev/ttyUSB0; got \"" + std::string(text) + "\"";
+        return std::nullopt;
+    }
+    if (eq + 1 == text.size()) {
+        *error = "--port " + std::string(name) + "= names no device path";
+        return std::nullopt;
+    }
+    return std::pair{*number, std::string(text.substr(eq + 1))};
+}
+
+}  // namespace
+
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view spec, std::string* error) {
+    sim::DeviceConfig config;
+    while (!spec.empty()) {
+        const auto comma = spec.find(',');
+        const auto item = spec.substr(0, comma);
+        spec = comma == std::string_view::npos ? std::string_view{} : spec.substr(comma + 1);
+        const auto eq = item.find('=');
+        const auto key = item.substr(0, eq);
+        const auto value = eq == std::string_view::npos ? std::string_view{} : item.substr(eq + 1);
+        if (key == "model") {
+            const auto id = parseNumber<unsigned>(value);
+            if (!id || *id > 255) {
+                *error = "--simulate model= takes a product ID from 0 to 255, e.g. model=13";
+                return std::nullopt;
+            }
+            config.productId = static_cast<std::uint8_t>(*id);
+        } else if (key == "serial") {
+            const auto serial = parseNumber<std::uint32_t>(value);
+            if (!serial) {
+                *error = "--simulate serial= takes a number from 0 to 4294967295, e.g. serial=42";
+                return std::nullopt;
+            }
+            config.serialNumber = *serial;
+        } else if (key == "firmware") {
+            const auto firmware = sim::parseFirmware(value);
+            if (!firmware) {
+                *error = "--simulate firmware= takes a version such as 0.3B or 0.3C";
+                return std::nullopt;
+            }
+            config.versionByte = firmware->versionByte;
+            config.revision = firmware->revision;
+        } else {
+            *error = "--simulate knows model=, serial= and firmware=; got \"" + std::string(item) + "\"";
+            return std::nullopt;
+        }
+    }
+    return config;
+}
+
+std::string usage() {
+    return R"(Usage: Orvale [options]
+
+A remote terminal for the Quennet FMS simulator on a serial line (115200 baud, 8N1).
+
+Options:
+  --port COM<n>=<path>   Open <path> for port COM<n> (1 to 50). Repeatable. Without it,
+                         COM<n> is /dev/ttyS<n-1> (the system's COM<n> on Windows).
+                           Orvale --port COM1=/dev/ttyUSB0 --port COM2=/dev/ttyACM0
+  --simulate[=<spec>]    Run against the built-in simulated device instead of hardware.
+                         <spec> chooses model (product ID), serial number and firmware.
+                           Orvale --simulate
+                           Orvale --simulate=model=13,serial=42,firmware=0.3C
+  --log <file.csv>       Record every update of the parameter displays as a CSV row.
+                           Orvale --log drive.csv
+  --help                 Show this text and exit.
+                           Orvale --help
+  --version              Show the version and exit.
+                           Orvale --version
+)";
+}
+
+ParseResult parseCommandLine(std::span<const std::string> args) {
+    Options options;
+    const auto fail = [](std::string message) {
+        return ParseResult{std::nullopt, "Orvale: " + message + "\nTry 'Orvale --help'.\n", 2};
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        const auto eq = arg.find('=');
+        const std::string_view name = arg.substr(0, eq);
+        const bool hasInline = eq != std::string_view::npos;
+        const std::string_view inlineValue = hasInline ? arg.substr(eq + 1) : std::string_view{};
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (hasInline) return std::string(inlineValue);
+            if (i + 1 < args.size()) return args[++i];
+            return std::nullopt;
+        };
+
+        if (name == "--help" || name == "-h") {
+            return {std::nullopt, usage(), 0};
+        } else if (name == "--version") {
+            return {std::nullopt, std::string(kVersionLine) + "\n", 0};
+        } else if (name == "--port") {
+            const auto value = takeValue();
+            if (!value) return fail("--port needs COM<n>=<device path>");
+            std::string error;
+            const auto port = parsePort(*value, &error);
+            if (!port) return fail(error);
+            options.ports.push_back(*port);
+        } else if (name == "--simulate") {
+            std::string error;
+            auto config = parseSimulation(inlineValue, &error);
+            if (!config) return fail(error);
+            options.simulate = std::move(config);
+        } else if (name == "--log") {
+            const auto value = takeValue();
+            if (!value || value->empty()) return fail("--log needs a file name, e.g. --log drive.csv");
+            options.logPath = *value;
+        } else {
+            return fail("unknown option \"" + std::string(arg) + "\"");
+        }
+    }
+    return {std::move(options), {}, 0};
+}
+
+}  // namespace orvale::app

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sim/quennet_device.h"
+
+namespace orvale::app {
+
+/// What Orvale was asked to do on its command line.
+struct Options {
+    /// --port COM<n>=<path>, in the order given; a later mapping of the same port wins.
+    std::vector<std::pair<int, std::string>> ports;
+    /// --simulate[=model=<id>,serial=<n>,firmware=<x.yL>]: run against the built-in device.
+    std::optional<sim::DeviceConfig> simulate;
+    /// --log FILE.csv: record every update of the parameter displays.
+    std::optional<std::string> logPath;
+};
+
+/// The outcome of parsing: options to run with, or a text to print and an exit status.
+struct ParseResult {
+    std::optional<Options> options;
+    std::string output;  ///< --help or --version text (stdout), or the error (stderr)
+    int exitCode = 0;    ///< 0 after --help/--version, 2 for a malformed command line
+};
+
+/// Version line of --version (the Qt version is added by the caller).
+inline constexpr std::string_view kVersionLine = "Orvale Ver. 1.00A, Build: 01072019-01";
+
+/// Parses the arguments after the program name.
+ParseResult parseCommandLine(std::span<const std::string> args);
+
+/// Parses the value of --simulate: "model=13,serial=42,firmware=0.3C", any subset, or empty.
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view spec, std::string* error);
+
+/// The --help text.
+std::string usage();
+
+}  // namespace orvale::app

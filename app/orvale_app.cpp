@@ -1,0 +1,65 @@
+#include "app/orvale_app.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "controls/cmscomm.h"
+#include "app/port_file.h"
+#include "link/clock.h"
+#include "link/connection.h"
+#include "sim/pty_device.h"
+#include "ui/main_dialog.h"
+
+namespace orvale::app {
+namespace {
+
+// The window's view of the port configuration file. Failures to write are silent: the
+// operator is never told about the file.
+class PortFileConfiguration final : public ui::PortConfiguration {
+public:
+    explicit PortFileConfiguration(std::string path) : m_file(std::move(path)) {}
+    std::string read() override { return m_file.read().portText; }
+    void store(std::string_view portText) override { static_cast<void>(m_file.store(portText)); }
+
+private:
+    PortFile m_file;
+};
+
+}  // namespace
+
+COrvaleApp::COrvaleApp(Options options) : m_options(std::move(options)) {}
+
+COrvaleApp::~COrvaleApp() = default;
+
+bool COrvaleApp::InitInstance() {
+    controls::PortMap ports;
+    for (const auto& [number, path] : m_options.ports) {
+        ports.map(number, QString::fromStdString(path));
+    }
+
+    // The simulated device sits behind a link of its own, so the path stays valid when the
+    // device closes and re-opens its line.
+    QTemporaryDir simDir(QDir::tempPath() + QStringLiteral("/orvale-sim-XXXXXX"));
+    std::optional<sim::PtyDevice> device;
+    if (m_options.simulate) {
+        const QString link = simDir.filePath(QStringLiteral("quennet"));
+        device.emplace(*m_options.simulate, link.toStdString());
+        for (int n = 1; n <= link::kHighestPort; ++n) {
+            if (!ports.isMapped(n)) ports.map(n, link);
+        }
+    }
+
+    controls::CMSComm comm(ports);
+    link::SteadyMillisecondClock clock;
+    PortFileConfiguration portFile(resolvePortFilePath(
+        QApplication::applicationFilePath().toStdString(), userConfigDirectory()));
+    ui::CMainDialog window(comm, clock, portFile);
+    QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
+    window.exec();
+    return false;
+}
+
+}  // namespace orvale::app

@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "link/clock.h"
+#include "link/receiver.h"
+#include "link/serial_control.h"
+#include "link/window_port.h"
+#include "model/presentation.h"
+#include "ui/port_configuration.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace orvale::controls {
+class CiAnalogDisplayX;
+class CiLedRectangleX;
+class CiSliderX;
+}  // namespace orvale::controls
+
+namespace orvale::ui {
+
+/// The window's five states, derived from which controls are enabled and the watchdog.
+enum class WindowState { IdleWatchdogRunning, IdleWatchdogStopped, Identifying, Connected, IdentityOnly };
+
+/// The program's main window: the control panel, the remote-control group and every FMS
+/// parameter display. It owns the connection state, decides which controls can be used, asks
+/// the device for its identity, drops a silent device (the watchdog, timer 2) and shows what the
+/// device reports.
+class CMainDialog final : public QDialog, public link::WindowPort {
+    Q_OBJECT
+
+public:
+    /// The window's one timer: the watchdog.
+    static constexpr int kWatchdogTimerId = 2;
+    /// System command that opens the device information dialog.
+    static constexpr unsigned kAboutCommand = 16;
+
+    /// Shows a modal message box; replaced by tests.
+    using MessageBoxHandler = std::function<void(const QString& text, link::MessageIcon icon)>;
+    /// Opens the device information and settings dialog (command 16).
+    using DeviceInfoHandler = std::function<void(CMainDialog& window)>;
+
+    CMainDialog(link::SerialControl& serial, link::MillisecondClock& clock,
+                PortConfiguration& portFile, QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    /// Runs the initialisation; called once before the window is shown (exec() does it too).
+    void OnInitDialog();
+    /// The serial control's receive event.
+    void OnCommMscomm();
+    /// A tick of timer `id`.
+    void OnTimer(int id);
+    /// A system-menu command; 16 to 31 open the device information dialog.
+    void OnSysCommand(unsigned id);
+
+    // Operations that other parts of the program call.
+    void connectDevice();
+    void teardown();
+    /// Sends a command with the paced transmitter, whether or not the port-open flag is set
+    /// (the settings flow of the device information dialog).
+    void sendCommand(std::string_view message);
+    /// Waits 500 ms on the millisecond clock, then runs the connect operation.
+    void settleAndReconnect();
+
+    // link::WindowPort
+    void pullFields() override;
+    void pushFields() override;
+    void enableControl(int controlId, bool enable) override;
+    void restartWatchdog(unsigned periodMs) override;
+    void stopWatchdog() override;
+    void disconnectDevice() override;
+    void storePortFile() override;
+    void setSliderPosition(double position) override;
+    void evaluateModel(std::uint8_t position) override;
+    void showMessage(std::string_view text, link::MessageIcon icon) override;
+
+    void setMessageBoxHandler(MessageBoxHandler handler) { m_messageBox = std::move(handler); }
+    void setDeviceInfoHandler(DeviceInfoHandler handler) { m_deviceInfo = std::move(handler); }
+    void setApplicationIcon(const QIcon& icon);
+
+    [[nodiscard]] const link::ConnectionState& connection() const { return m_state; }
+    [[nodiscard]] link::ConnectionState& connection() { return m_state; }
+    [[nodiscard]] const link::WindowFields& fields() const { return m_fields; }
+    [[nodiscard]] link::WindowFields& fields() { return m_fields; }
+    [[nodiscard]] WindowState windowState() const;
+    /// The watchdog's period in ms; 0 while it is stopped.
+    [[nodiscard]] int watchdogPeriod() const;
+    /// The control with ID `id`, or nullptr (the serial control has no widget).
+    [[nodiscard]] QWidget* control(int id) const;
+    [[nodiscard]] const model::Presentation& presentation() const { return m_presentation; }
+    /// Runs after every push of the fields (used by recording).
+    void setAfterPushHook(std::function<void()> hook) { m_afterPush = std::move(hook); }
+
+    int exec() override;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct BoundEdit {
+        QLineEdit* edit = nullptr;
+        std::string shown;  // what the box holds: pushed last
+    };
+
+    void buildWindow();
+    void wireEvents();
+    void onExit();
+    void sendKey(std::uint8_t keyCode);
+    void sendPosition();
+    void onSliderBusy() { m_state.sliderBusy = true; }
+    /// Runs an operator action, a tick or a receive event; a refused serial access stops it
+    /// there and is shown in a stop box.
+    template <class Action>
+    void guarded(Action&& action);
+    void pushText(BoundEdit& bound, const std::string& value);
+    std::string& parameterText(int controlId);
+
+    link::SerialControl& m_serial;
+    link::MillisecondClock& m_clock;
+    PortConfiguration& m_portFile;
+
+    link::ConnectionState m_state;
+    link::WindowFields m_fields;
+    link::Receiver m_receiver;
+
+    std::map<int, QWidget*> m_controls;
+    QComboBox* m_portList = nullptr;
+    controls::CiSliderX* m_slider = nullptr;
+    QCheckBox* m_dynamic = nullptr;
+    QCheckBox* m_quiet = nullptr;
+    std::map<int, BoundEdit> m_identityEdits;
+    std::array<BoundEdit, model::kTextDisplayCount> m_parameterEdits{};
+    std::array<std::string, model::kTextDisplayCount> m_parameterTexts{};
+    std::array<controls::CiAnalogDisplayX*, model::kNumericDisplayCount> m_displays{};
+    std::array<controls::CiLedRectangleX*, model::kLedCount> m_leds{};
+
+    model::VinBuffer m_vin;
+    model::Presentation m_presentation;
+
+    QTimer m_watchdog;
+    QIcon m_icon;
+    MessageBoxHandler m_messageBox;
+    DeviceInfoHandler m_deviceInfo;
+    std::function<void()> m_afterPush;
+    std::set<std::string> m_openBoxes;     // texts of message boxes open right now
+    std::string m_lastSerialError;         // shown once until a port opens again
+    bool m_initialised = false;
+};
+
+}  // namespace orvale::ui
