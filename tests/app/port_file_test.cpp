@@ -138,36 +138,26 @@ TEST(PortFilePath, UserConfigDirectoryFromEnvironment) {
 }
 
 TEST_F(PortFileTest, ResolvesBesideTheExecutableOnlyWhenItsDirectoryIsWritable) {
-    const std::string exeDir = (m_dir / "bin").string();
-    fs::create_directory(exeDir);
-    fs::create_directory(m_dir / "plain-file-dir");
-    writeBytes((m_dir / "a-file").string(), "x");
+    fs::create_directory(m_dir / "bin");
+    writeBytes(file("a-file"), "x");
     const std::string config = (m_dir / "cfg" / "Orvale").string();
     const std::string inConfig = config + "/quennet.ini";
-    const auto notWritable = [](const std::string&) { return false; };
+    const std::string writable = (m_dir / "bin" / "Orvale").string();
+    EXPECT_EQ(orvale::app::resolvePortFilePath(writable, config), file("bin/quennet.ini"));
+    EXPECT_FALSE(fs::exists(config));
 
-    EXPECT_EQ(orvale::app::resolvePortFilePath(exeDir + "/Orvale", config, "Orvale"),
-              exeDir + "/quennet.ini");
-    EXPECT_FALSE(fs::exists(config)) << "no config directory is made when it is not needed";
-
-    // Root may write anywhere, so an unwritable directory is simulated.
-    EXPECT_EQ(orvale::app::resolvePortFilePath(exeDir + "/Orvale", config, "Orvale", notWritable),
-              inConfig);
-    EXPECT_TRUE(fs::is_directory(config));
-    fs::remove_all(m_dir / "cfg");
-
-    const std::string unusable[] = {(m_dir / "missing" / "bin" / "Orvale").string(),
-                                    (m_dir / "a-file" / "Orvale").string()};
-    for (const std::string& exe : unusable) {
-        EXPECT_EQ(orvale::app::resolvePortFilePath(exe, config, "Orvale"), inConfig) << exe;
+    // Root writes anywhere, so unwritable directories are a missing one, a file, and a
+    // directory the injected check refuses.
+    const auto refuse = [](const std::string&) { return false; };
+    EXPECT_EQ(orvale::app::resolvePortFilePath(writable, config, "Orvale", refuse), inConfig);
+    for (const char* exe : {"missing/bin/Orvale", "a-file/Orvale"}) {
+        EXPECT_EQ(orvale::app::resolvePortFilePath(file(exe), config), inConfig) << exe;
     }
+    EXPECT_TRUE(fs::is_directory(config));
     PortFile portFile(inConfig);
     EXPECT_EQ(portFile.read().portText, "COM1");
     EXPECT_TRUE(portFile.store("COM9"));
     EXPECT_EQ(readBytes(inConfig), "COM=9;\r\n");
-
-    EXPECT_EQ(orvale::app::resolvePortFilePath(unusable[0], "", "Orvale"),
-              orvale::app::portFilePathBesideExecutable(unusable[0], "Orvale"));
 }
 
 TEST_F(PortFileTest, ReadWritesTheDefaultOrRepairsLinesThatNameNoPort) {
