@@ -241,6 +241,9 @@ void PtyDevice::readMaster() {
             return;
         }
         std::string bytes(buffer.data(), static_cast<std::size_t>(got));
+        if (m_receiveObserver) {
+            m_receiveObserver(bytes);
+        }
         m_device.receive(bytes, nowMs());
         if (m_received.size() == kMaxReceivedChunks) {
             m_received.pop_front();
@@ -306,6 +309,11 @@ std::string PtyDevice::receivedBytes() const {
 void PtyDevice::clearReceived() {
     std::lock_guard lock(m_mutex);
     m_received.clear();
+}
+
+void PtyDevice::setReceiveObserver(ReceiveObserver observer) {
+    std::lock_guard lock(m_mutex);
+    m_receiveObserver = std::move(observer);
 }
 
 CommandCounts PtyDevice::commandCounts() const {

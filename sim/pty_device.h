@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,6 +64,12 @@ public:
     std::string receivedBytes() const;
     void clearReceived();
 
+    /// Sees every chunk the device reads from the line, in order, before the device answers
+    /// it. Runs on the device's thread with its lock held, so it must not call back into this
+    /// object. An empty function sees nothing.
+    using ReceiveObserver = std::function<void(std::string_view bytes)>;
+    void setReceiveObserver(ReceiveObserver observer);
+
     CommandCounts commandCounts() const;
     DeviceState state() const;
     DeviceConfig config() const;
@@ -109,6 +117,7 @@ private:
     int m_wakeWrite = -1;
 
     std::deque<ReceivedChunk> m_received;
+    ReceiveObserver m_receiveObserver;
     std::uint64_t m_bytesWritten = 0;
     std::uint64_t m_bytesDiscarded = 0;
 

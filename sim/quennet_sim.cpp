@@ -7,10 +7,14 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/control_channel.h"
 #include "sim/pty_device.h"
+#include "sim/record_file.h"
 #include "sim/sim_options.h"
 
 namespace {
@@ -57,8 +61,38 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
+        // Made before the device and so gone only after it: the device thread writes to it.
+        std::unique_ptr<RecordFile> record;
+        if (!options.recordPath.empty()) {
+            record = std::make_unique<RecordFile>(options.recordPath);
+        }
         PtyDevice device(options.device, options.linkPath);
         device.setFaults(options.faults);
+        if (record) {
+            device.setReceiveObserver([&record, program](std::string_view bytes) {
+                try {
+                    record->append(bytes);
+                } catch (const std::exception& error) {
+                    // The device goes on; the record is then incomplete, and says so.
+                    std::cerr << program << ": " << error.what() << '\n';
+                }
+            });
+        }
+        // Gone before the device: its handler drives the device.
+        std::unique_ptr<ControlChannel> control;
+        if (!options.controlPath.empty()) {
+            control = std::make_unique<ControlChannel>(
+                options.controlPath, [&device, program](std::string_view line) {
+                    const std::string error = applyControlLine(device, line);
+                    // One write per report, so that a reader never sees half a line.
+                    std::string report = std::string(program) + ": control: " + std::string(line);
+                    if (!error.empty()) {
+                        report += ": " + error;
+                    }
+                    report += '\n';
+                    std::cerr << report << std::flush;
+                });
+        }
         announce(device);
         for (;;) {
             int signal = 0;

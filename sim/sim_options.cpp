@@ -1,5 +1,7 @@
 #include "sim/sim_options.h"
 
+#include "sim/control_channel.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -44,6 +46,16 @@ const std::array kOptions = {
     Option{"--link", true,
            [](SimOptions& o, std::string_view v) {
                o.linkPath = v;
+               return std::string(v.empty() ? "expects a path" : "");
+           }},
+    Option{"--record", true,
+           [](SimOptions& o, std::string_view v) {
+               o.recordPath = v;
+               return std::string(v.empty() ? "expects a path" : "");
+           }},
+    Option{"--control", true,
+           [](SimOptions& o, std::string_view v) {
+               o.controlPath = v;
                return std::string(v.empty() ? "expects a path" : "");
            }},
     Option{"--model", true,
@@ -256,6 +268,14 @@ Faults:
   --corrupt N          corrupt one byte in N on average
   --seed N             seed for --split and --corrupt (default 1)
 
+Tests:
+  --record FILE        write every byte the device receives to FILE as it arrives
+  --control FIFO       read control lines from the named pipe FIFO (made if missing), and
+                       report each on stderr as "quennet-sim: control: LINE" once applied
+                       (with ": " and the reason added when it was refused):
+)";
+    text += controlLinesHelp();
+    text += R"(
   --help               show this text
 )";
     return text;

@@ -15,6 +15,8 @@ struct SimOptions {
     DeviceConfig device;
     Faults faults;
     std::string linkPath;
+    std::string recordPath;   ///< empty: received bytes are not written anywhere
+    std::string controlPath;  ///< empty: no control pipe
     bool clockGiven = false;  ///< false: the program starts the device clock from local time
 };
 

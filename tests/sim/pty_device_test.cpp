@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -147,6 +148,30 @@ TEST(PtyDevice, LogsEachReadAndAnswersIdentifyOnTheSlave) {
     ASSERT_NE(identity, std::string::npos) << in;
     EXPECT_LT(in.find("ACK REVB\r\n"), identity);
     EXPECT_EQ(device.commandCounts().identify, 1u);
+}
+
+TEST(PtyDevice, ReceiveObserverSeesEveryByteInOrder) {
+    PtyDevice device(truckPlus());
+    std::mutex mutex;
+    std::string observed;
+    device.setReceiveObserver([&](std::string_view bytes) {
+        std::lock_guard lock(mutex);
+        observed += bytes;
+    });
+    Client client(device.slavePath());
+    client.send("AT K");
+    client.send("I2055\r\nAT ID?\r\n");
+    ASSERT_NE(client.readUntil(kIdentity).find(kIdentity), std::string::npos);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(observed, "AT KI2055\r\nAT ID?\r\n");
+    }
+
+    device.setReceiveObserver({});
+    client.send("AT ID?\r\n");
+    ASSERT_TRUE(eventually([&] { return device.commandCounts().identify == 2; }));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(observed, "AT KI2055\r\nAT ID?\r\n") << "an emptied observer still called";
 }
 
 TEST(PtyDevice, ClientMayCloseAndOpenThePortAgain) {

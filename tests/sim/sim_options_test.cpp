@@ -67,7 +67,10 @@ TEST(SimOptions, FullCommandLine) {
                                "--lower-case",
                                "--bad-checksums",
                                "--silent",
-                               "--no-settings-ack"});
+                               "--no-settings-ack",
+                               "--record",
+                               "/tmp/q.rec",
+                               "--control=/tmp/q.ctl"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const SimOptions& o = *parsed.options;
     EXPECT_EQ(o.device.productId, 13);
@@ -76,6 +79,8 @@ TEST(SimOptions, FullCommandLine) {
     EXPECT_EQ(o.device.revision, 'C');
     EXPECT_EQ(o.device.broadcastRate, 100u);
     EXPECT_EQ(o.linkPath, "/tmp/q");
+    EXPECT_EQ(o.recordPath, "/tmp/q.rec");
+    EXPECT_EQ(o.controlPath, "/tmp/q.ctl");
     EXPECT_EQ(o.device.clockStartMs, ((12u * 60 + 34) * 60 + 56) * 1000);
     EXPECT_TRUE(o.clockGiven);
     EXPECT_EQ(o.device.canBaudCode, 3);
@@ -95,7 +100,7 @@ TEST(SimOptions, RefusedArguments) {
         {"--rate", "822"},  {"--silent=1"},       {"--firmware", "0.3"},
         {"--serial", "-1"}, {"--can-baud", "5"},  {"--clock", "24:00:00"},
         {"--split", "0"},   {"--vin-style", "2"}, {"--position", "101"},
-        {"positional"},
+        {"positional"},     {"--record"},         {"--control="},
     };
     for (const auto& args : cases) {
         const auto parsed = parse(args);

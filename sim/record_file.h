@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvale::sim {
+
+/// A file that takes the bytes a device receives, each chunk written through to the file at
+/// once, so that another process reading it sees everything received so far.
+class RecordFile {
+public:
+    /// Creates or empties the file. Throws std::system_error when it cannot be opened.
+    explicit RecordFile(std::string path);
+    ~RecordFile();
+
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    /// Appends `bytes` whole. Throws std::system_error when the file takes no more.
+    void append(std::string_view bytes);
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+}  // namespace orvale::sim
