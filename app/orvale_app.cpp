@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <optional>
 
 #include "controls/cmscomm.h"
+#include "app/display_recording.h"
 #include "app/port_file.h"
 #include "link/clock.h"
 #include "link/connection.h"
@@ -58,6 +60,28 @@ bool COrvaleApp::InitInstance() {
         QApplication::applicationFilePath().toStdString(), userConfigDirectory()));
     ui::CMainDialog window(comm, clock, portFile);
     QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
+    window.describePorts([&ports, &device](int number) {
+        const QString path = ports.devicePath(number);
+        if (device && path == QString::fromStdString(device->linkPath())) {
+            return QStringLiteral("%1: the simulated device").arg(path);
+        }
+        const QSerialPortInfo info(path);
+        const QString what = info.isNull() ? QString() : info.description();
+        return what.isEmpty() ? path : QStringLiteral("%1 (%2)").arg(path, what);
+    });
+
+    std::unique_ptr<DisplayRecording> recording;
+    if (m_options.logPath) {
+        std::string error;
+        if (auto recorder = CsvRecorder::open(*m_options.logPath, &error)) {
+            recording = std::make_unique<DisplayRecording>(std::move(recorder), window);
+            window.setDisplaysUpdatedHook(
+                [&recording](std::uint8_t position) { recording->recordRow(position); });
+        } else {
+            QMessageBox::warning(nullptr, QApplication::applicationName(),
+                                 QString::fromStdString(error + "\nOrvale runs on without recording."));
+        }
+    }
     window.exec();
     return false;
 }

@@ -143,6 +143,13 @@ void CMainDialog::setApplicationIcon(const QIcon& icon) {
     setWindowIcon(icon);
 }
 
+void CMainDialog::describePorts(const std::function<QString(int number)>& describe) {
+    if (!m_portList) return;
+    for (int i = 0; i < m_portList->count(); ++i) {
+        m_portList->setItemData(i, describe(i + 1), Qt::ToolTipRole);
+    }
+}
+
 int CMainDialog::exec() {
     OnInitDialog();
     return QDialog::exec();
@@ -228,7 +235,10 @@ void CMainDialog::pushFields() {
     if (m_quiet && m_quiet->isChecked() != (m_fields.quietChecked != 0)) {
         m_quiet->setChecked(m_fields.quietChecked != 0);
     }
-    if (m_afterPush) m_afterPush();
+    if (m_displaysDirty) {
+        m_displaysDirty = false;
+        if (m_displaysUpdated) m_displaysUpdated(m_evaluatedPosition);
+    }
 }
 
 std::string& CMainDialog::parameterText(int controlId) {
@@ -259,6 +269,8 @@ void CMainDialog::evaluateModel(std::uint8_t position) {
     const model::PresentationInputs inputs{m_fields.modelName, m_fields.serialNumber,
                                            m_fields.vinStyle, m_fields.clockText};
     model::evaluate(position, m_state.productId, inputs, m_vin, m_presentation);
+    m_evaluatedPosition = position;
+    m_displaysDirty = true;
     for (std::size_t i = 0; i < m_displays.size(); ++i) {
         if (m_displays[i]) m_displays[i]->setValue(m_presentation.numbers[i].value);
     }
@@ -335,6 +347,7 @@ void CMainDialog::teardown() {
     m_fields.quietChecked = 0;
     m_fields.dynamicChecked = 0;
     m_state.deviceIdentified = false;
+    m_displaysDirty = true;
     pushFields();
 }
 
@@ -398,14 +411,6 @@ void CMainDialog::sendPosition() {
     if (m_state.portOpen) link::sendPaced(m_serial, m_clock, command);
 }
 
-void CMainDialog::sendCommand(std::string_view message) {
-    guarded([&] { link::sendPaced(m_serial, m_clock, message); });
-}
-
-void CMainDialog::settleAndReconnect() {
-    guarded([this] { link::settleAndReconnect(m_clock, [this] { connectDevice(); }); });
-}
-
 void CMainDialog::onExit() {
     link::closePort(m_serial, m_state);
     stopWatchdog();
@@ -417,11 +422,34 @@ void CMainDialog::OnSysCommand(unsigned id) {
     if ((id & 0xFFF0u) != kAboutCommand) {
         return;
     }
-    if (m_deviceInfo) {
-        m_deviceInfo(*this);
-    } else {
-        showMessage(fromLatin1(m_fields.modelName).toStdString(), link::MessageIcon::Warning);
+    runDeviceInfo();
+}
+
+void CMainDialog::runDeviceInfo() {
+    pullFields();
+    DeviceInfoInput input;
+    input.deviceIdentified = m_state.deviceIdentified;
+    input.productId = m_state.productId;
+    input.firmwareVersion = m_state.firmwareVersion;
+    input.revisionLetter = m_state.revisionLetter;
+    input.versionHundreds = m_state.versionText[0];
+    input.serialNumber = m_fields.serialNumber;
+    input.canBaudRateText = m_fields.canBaudRate;
+    input.vinStyleText = m_fields.vinStyle;
+    input.icon = m_icon;
+    const DeviceInfoResult result =
+        m_deviceInfo ? m_deviceInfo(input) : runDeviceInfoDialog(input, this);
+    const std::optional<std::string> command = settingsCommandFor(result);
+    if (!command) {
+        return;
     }
+    // The device takes the new setting and is identified afresh, twice, 500 ms apart; nothing
+    // else is handled meanwhile, so only the answers to the second identify command are framed.
+    guarded([&] {
+        link::sendPaced(m_serial, m_clock, *command);
+        link::settleAndReconnect(m_clock, [this] { connectDevice(); });
+        link::settleAndReconnect(m_clock, [this] { connectDevice(); });
+    });
 }
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {

@@ -14,6 +14,7 @@
 #include "link/serial_control.h"
 #include "link/window_port.h"
 #include "model/presentation.h"
+#include "ui/device_info_dialog.h"
 #include "ui/port_configuration.h"
 
 class QCheckBox;
@@ -47,8 +48,8 @@ public:
 
     /// Shows a modal message box; replaced by tests.
     using MessageBoxHandler = std::function<void(const QString& text, link::MessageIcon icon)>;
-    /// Opens the device information and settings dialog (command 16).
-    using DeviceInfoHandler = std::function<void(CMainDialog& window)>;
+    /// Runs the device information and settings dialog (command 16); replaced by tests.
+    using DeviceInfoHandler = std::function<DeviceInfoResult(const DeviceInfoInput& input)>;
 
     CMainDialog(link::SerialControl& serial, link::MillisecondClock& clock,
                 PortConfiguration& portFile, QWidget* parent = nullptr);
@@ -66,11 +67,6 @@ public:
     // Operations that other parts of the program call.
     void connectDevice();
     void teardown();
-    /// Sends a command with the paced transmitter, whether or not the port-open flag is set
-    /// (the settings flow of the device information dialog).
-    void sendCommand(std::string_view message);
-    /// Waits 500 ms on the millisecond clock, then runs the connect operation.
-    void settleAndReconnect();
 
     // link::WindowPort
     void pullFields() override;
@@ -87,6 +83,9 @@ public:
     void setMessageBoxHandler(MessageBoxHandler handler) { m_messageBox = std::move(handler); }
     void setDeviceInfoHandler(DeviceInfoHandler handler) { m_deviceInfo = std::move(handler); }
     void setApplicationIcon(const QIcon& icon);
+    /// Shows, as the tooltip of each port list entry, what `describe(n)` says of port COMn:
+    /// the device it opens.
+    void describePorts(const std::function<QString(int number)>& describe);
 
     [[nodiscard]] const link::ConnectionState& connection() const { return m_state; }
     [[nodiscard]] link::ConnectionState& connection() { return m_state; }
@@ -98,8 +97,10 @@ public:
     /// The control with ID `id`, or nullptr (the serial control has no widget).
     [[nodiscard]] QWidget* control(int id) const;
     [[nodiscard]] const model::Presentation& presentation() const { return m_presentation; }
-    /// Runs after every push of the fields (used by recording).
-    void setAfterPushHook(std::function<void()> hook) { m_afterPush = std::move(hook); }
+    /// Runs after a push of the fields that follows a change of the parameter displays (an
+    /// evaluation of the model, a teardown), with the position last evaluated.
+    using DisplaysUpdatedHook = std::function<void(std::uint8_t position)>;
+    void setDisplaysUpdatedHook(DisplaysUpdatedHook hook) { m_displaysUpdated = std::move(hook); }
 
     int exec() override;
 
@@ -116,6 +117,7 @@ private:
     void buildWindow();
     void wireEvents();
     void onExit();
+    void runDeviceInfo();
     void sendKey(std::uint8_t keyCode);
     void sendPosition();
     void onSliderBusy() { m_state.sliderBusy = true; }
@@ -152,7 +154,9 @@ private:
     QIcon m_icon;
     MessageBoxHandler m_messageBox;
     DeviceInfoHandler m_deviceInfo;
-    std::function<void()> m_afterPush;
+    DisplaysUpdatedHook m_displaysUpdated;
+    bool m_displaysDirty = false;
+    std::uint8_t m_evaluatedPosition = 0;
     std::set<std::string> m_openBoxes;     // texts of message boxes open right now
     std::string m_lastSerialError;         // shown once until a port opens again
     bool m_initialised = false;

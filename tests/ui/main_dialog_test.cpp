@@ -321,9 +321,54 @@ TEST_F(MainDialogTest, EnterRunsExitUnlessAnotherButtonHasTheFocus) {
 TEST_F(MainDialogTest, SystemCommandsSixteenToThirtyOneOpenTheDeviceDialog) {
     init();
     int opened = 0;
-    window.setDeviceInfoHandler([&](CMainDialog&) { ++opened; });
+    window.setDeviceInfoHandler([&](const DeviceInfoInput&) {
+        ++opened;
+        return DeviceInfoResult{};
+    });
     for (unsigned command = 0; command < 48; ++command) window.OnSysCommand(command);
     EXPECT_EQ(opened, 16);
+}
+
+TEST_F(MainDialogTest, TheDeviceDialogGetsTheIdentityAndAConfirmedChangeReconnectsTwice) {
+    connectTo(11);
+    DeviceInfoInput seen;
+    window.setDeviceInfoHandler([&](const DeviceInfoInput& input) {
+        seen = input;
+        DeviceInfoResult result;
+        result.accepted = true;
+        result.canChangeConfirmed = true;
+        result.canBaudRateChoice = "500K bps";
+        return result;
+    });
+    serial.written.clear();
+    serial.writeTimes.clear();
+    window.OnSysCommand(CMainDialog::kAboutCommand);
+    EXPECT_TRUE(seen.deviceIdentified);
+    EXPECT_EQ(seen.productId, 11);
+    EXPECT_EQ(seen.firmwareVersion, 3);
+    EXPECT_EQ(seen.revisionLetter, 'B');
+    EXPECT_EQ(seen.serialNumber, 987654321u);
+    EXPECT_EQ(seen.canBaudRateText, "500K bps");
+
+    const std::string command = link::canBaudRateCommand("500K bps");
+    const std::string identify = link::identifyCommand();
+    ASSERT_EQ(serial.written, command + identify + identify);
+    const auto firstIdentify = command.size();
+    const auto secondIdentify = firstIdentify + identify.size();
+    EXPECT_GE(serial.writeTimes[firstIdentify] - serial.writeTimes[firstIdentify - 1], 500u);
+    EXPECT_GE(serial.writeTimes[secondIdentify] - serial.writeTimes[secondIdentify - 1], 500u);
+    EXPECT_FALSE(enabled(id::kConnect)) << "the buttons keep the state they came from";
+    EXPECT_EQ(text(id::kCanBaudRate), "Not Found Yet!");
+
+    // OK without a confirmation sends nothing.
+    window.setDeviceInfoHandler([](const DeviceInfoInput&) {
+        DeviceInfoResult result;
+        result.accepted = true;
+        return result;
+    });
+    serial.written.clear();
+    window.OnSysCommand(CMainDialog::kAboutCommand + 5);
+    EXPECT_TRUE(serial.written.empty());
 }
 
 TEST_F(MainDialogTest, ARefusedOpenIsShownInAStopBoxAndStopsTheConnect) {
