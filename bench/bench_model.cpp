@@ -3,32 +3,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 
+#include "allocation_counter.h"
 #include "model/presentation.h"
-
-namespace {
-
-// Counts every allocation of the process, so that a run can report how many one evaluation makes.
-std::atomic<std::size_t> g_allocations{0};
-
-}  // namespace
-
-// All three kept out of line: inlined, GCC sees malloc()'s pointer reach operator delete, or
-// operator new's reach free(), and warns of a mismatch.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -44,13 +23,13 @@ void BM_Evaluate(benchmark::State& state) {
     VinBuffer vin;
     Presentation out;
     std::uint8_t p = 0;
-    const std::size_t before = g_allocations.load(std::memory_order_relaxed);
+    const std::size_t before = orvale::bench::allocationCount();
     for (auto _ : state) {
         evaluate(p, 15, kInputs, vin, out);
         benchmark::DoNotOptimize(out);
         p = p == 100 ? std::uint8_t{0} : static_cast<std::uint8_t>(p + 1);
     }
-    const std::size_t allocations = g_allocations.load(std::memory_order_relaxed) - before;
+    const std::size_t allocations = orvale::bench::allocationCount() - before;
     state.counters["allocs_per_eval"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
 }
@@ -61,7 +40,7 @@ void BM_EvaluateAllInputs(benchmark::State& state) {
     VinBuffer vin;
     Presentation out;
     std::uint16_t combo = 0;
-    const std::size_t before = g_allocations.load(std::memory_order_relaxed);
+    const std::size_t before = orvale::bench::allocationCount();
     for (auto _ : state) {
         const auto p = static_cast<std::uint8_t>(combo & 0xFFU);
         const auto productId = static_cast<std::uint8_t>(combo >> 8U);
@@ -69,7 +48,7 @@ void BM_EvaluateAllInputs(benchmark::State& state) {
         benchmark::DoNotOptimize(out);
         ++combo;
     }
-    const std::size_t allocations = g_allocations.load(std::memory_order_relaxed) - before;
+    const std::size_t allocations = orvale::bench::allocationCount() - before;
     state.counters["allocs_per_eval"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
 }

@@ -1,0 +1,130 @@
+// The receive path without widgets: bytes as the serial control delivers them, framed,
+// dispatched, checksummed, and every position broadcast turned into the values the displays
+// show. The line's limit is the reference: 115200 baud 8N1 carries 11,520 bytes a second, about
+// 823 position broadcasts of 14 bytes.
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "allocation_counter.h"
+#include "link/protocol.h"
+#include "link/receiver.h"
+#include "model/presentation.h"
+
+namespace {
+
+using namespace orvale;
+
+// The window as the receiver sees it, minus the widgets: evaluation into a presentation.
+class HeadlessWindow final : public link::WindowPort {
+public:
+    void pullFields() override {}
+    void pushFields() override {}
+    void enableControl(int, bool) override {}
+    void restartWatchdog(unsigned) override {}
+    void stopWatchdog() override {}
+    void disconnectDevice() override {}
+    void storePortFile() override {}
+    void setSliderPosition(double position) override { slider = position; }
+    void evaluateModel(std::uint8_t position) override {
+        const model::PresentationInputs inputs{fields.modelName, fields.serialNumber,
+                                               fields.vinStyle, fields.clockText};
+        model::evaluate(position, state.productId, inputs, vin, presentation);
+        ++evaluations;
+    }
+    void showMessage(std::string_view, link::MessageIcon) override {}
+
+    link::ConnectionState state;
+    link::WindowFields fields;
+    model::VinBuffer vin;
+    model::Presentation presentation;
+    double slider = 0;
+    std::size_t evaluations = 0;
+};
+
+class NoSerial final : public link::SerialControl {
+public:
+    void SetCommPort(short) override {}
+    void SetInputLen(short) override {}
+    bool GetPortOpen() override { return true; }
+    void SetPortOpen(bool) override {}
+    void SetRThreshold(short) override {}
+    void SetSettings(std::string_view) override {}
+    void SetOutput(std::span<const std::uint8_t>) override {}
+    std::span<const std::uint8_t> GetInput() override { return {}; }
+    short GetCommEvent() override { return link::comm_event::kReceive; }
+    void SetInputMode(long) override {}
+};
+
+// A connected Duo Plus on firmware 0.3B: broadcasts are applied.
+void identify(HeadlessWindow& window, link::Receiver& receiver) {
+    window.state.portOpen = true;
+    window.state.identityAwaited = true;
+    window.fields.modelName = "Quennet Duo Plus";
+    window.fields.vinStyle = "Variable";
+    window.fields.clockText = "12:34:56";
+    const std::string answers =
+        link::device::revisionAnswer('B') + link::device::identityAnswer({15, 987654321, 2});
+    receiver.receive({reinterpret_cast<const std::uint8_t*>(answers.data()), answers.size()});
+}
+
+// One second of a saturated line: position broadcasts sweeping 0 to 100, a clock every second.
+std::string saturatedSecond() {
+    std::string bytes;
+    for (int i = 0; i < 823; ++i) {
+        bytes += link::device::positionStatusBroadcast(
+            {static_cast<std::uint8_t>(i % 101), static_cast<std::uint8_t>(i & 3)});
+    }
+    bytes += link::device::clockBroadcast({12, 34, 224});
+    return bytes;
+}
+
+// Delivered in chunks of `state.range(0)` bytes, as receive events would.
+void BM_ReceivePath(benchmark::State& state) {
+    NoSerial serial;
+    HeadlessWindow window;
+    link::Receiver receiver(serial, window, window.state, window.fields);
+    identify(window, receiver);
+    const std::string second = saturatedSecond();
+    const auto chunk = static_cast<std::size_t>(state.range(0));
+    const auto* data = reinterpret_cast<const std::uint8_t*>(second.data());
+
+    // One pass first: the receiver's delivery buffer reaches its working size.
+    receiver.receive({data, second.size()});
+    const std::size_t allocationsBefore = orvale::bench::allocationCount();
+    const std::size_t evaluationsBefore = window.evaluations;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < second.size(); at += chunk) {
+            receiver.receive({data + at, std::min(chunk, second.size() - at)});
+        }
+        benchmark::DoNotOptimize(window.presentation);
+    }
+    const auto frames = static_cast<double>(window.evaluations - evaluationsBefore);
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_line_limit"] =
+        benchmark::Counter(frames / 823.0, benchmark::Counter::kIsRate);
+    state.counters["allocs_per_frame"] =
+        static_cast<double>(orvale::bench::allocationCount() - allocationsBefore) / frames;
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(second.size()));
+}
+BENCHMARK(BM_ReceivePath)->Arg(1)->Arg(14)->Arg(4096);
+
+// Framing alone: the cost of cutting bytes into frames.
+void BM_Framer(benchmark::State& state) {
+    const std::string second = saturatedSecond();
+    link::Framer framer;
+    std::size_t frames = 0;
+    for (auto _ : state) {
+        for (const char c : second) {
+            if (framer.push(static_cast<std::uint8_t>(c))) ++frames;
+        }
+    }
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Framer);
+
+}  // namespace

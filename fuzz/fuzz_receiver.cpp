@@ -1,0 +1,107 @@
+// Arbitrary bytes in arbitrary chunks into the framer and the receiver, the way receive events
+// deliver them. Checks that nothing overruns, that every frame is whole, and that the same bytes
+// split at any point give the same frames.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "link/framer.h"
+#include "link/receiver.h"
+#include "model/presentation.h"
+
+namespace {
+
+using namespace orvale;
+
+class FuzzWindow final : public link::WindowPort {
+public:
+    void pullFields() override {}
+    void pushFields() override {}
+    void enableControl(int, bool) override {}
+    void restartWatchdog(unsigned) override {}
+    void stopWatchdog() override {}
+    void disconnectDevice() override {
+        state.portOpen = false;
+        state.productId = 0;
+    }
+    void storePortFile() override {}
+    void setSliderPosition(double) override {}
+    void evaluateModel(std::uint8_t position) override {
+        const model::PresentationInputs inputs{fields.modelName, fields.serialNumber,
+                                               fields.vinStyle, fields.clockText};
+        model::evaluate(position, state.productId, inputs, vin, presentation);
+    }
+    void showMessage(std::string_view, link::MessageIcon) override {}
+
+    link::ConnectionState state;
+    link::WindowFields fields;
+    model::VinBuffer vin;
+    model::Presentation presentation;
+};
+
+class NoSerial final : public link::SerialControl {
+public:
+    void SetCommPort(short) override {}
+    void SetInputLen(short) override {}
+    bool GetPortOpen() override { return true; }
+    void SetPortOpen(bool) override {}
+    void SetRThreshold(short) override {}
+    void SetSettings(std::string_view) override {}
+    void SetOutput(std::span<const std::uint8_t>) override {}
+    std::span<const std::uint8_t> GetInput() override { return {}; }
+    short GetCommEvent() override { return link::comm_event::kReceive; }
+    void SetInputMode(long) override {}
+};
+
+std::vector<std::string> frames(std::span<const std::uint8_t> bytes, std::size_t split) {
+    link::Framer framer;
+    std::vector<std::string> out;
+    const auto feed = [&](std::span<const std::uint8_t> part) {
+        for (const auto b : part) {
+            if (const auto frame = framer.push(b)) {
+                if (frame->size() < 6 || frame->size() > link::Framer::kCapacity ||
+                    !frame->ends_with("\r\n")) {
+                    std::abort();
+                }
+                out.emplace_back(*frame);
+            }
+        }
+    };
+    feed(bytes.subspan(0, split));
+    feed(bytes.subspan(split));
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    // The first byte chooses the delivery size and the state the connection is in.
+    const std::uint8_t control = data[0];
+    const std::span<const std::uint8_t> bytes{data + 1, size - 1};
+
+    const std::size_t split = bytes.empty() ? 0 : (control * 7u) % (bytes.size() + 1);
+    if (frames(bytes, 0) != frames(bytes, split)) std::abort();
+
+    NoSerial serial;
+    FuzzWindow window;
+    window.state.portOpen = true;
+    window.state.identityAwaited = (control & 1u) != 0;
+    window.state.revisionReceived = (control & 2u) != 0;
+    if ((control & 4u) != 0) {
+        // Already connected to a Plus model: broadcasts are applied too.
+        window.state.productId = 15;
+        window.state.firmwareVersion = 3;
+        window.state.revisionLetter = 'B';
+    }
+    link::Receiver receiver(serial, window, window.state, window.fields);
+    const std::size_t chunk = 1u + (control >> 3u);
+    for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+        receiver.receive(bytes.subspan(at, std::min(chunk, bytes.size() - at)));
+    }
+    if (receiver.pendingFrame().size() > link::Framer::kCapacity) std::abort();
+    return 0;
+}
