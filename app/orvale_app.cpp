@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
@@ -29,6 +30,15 @@ public:
 private:
     PortFile m_file;
 };
+
+// The application icon, from the PNG renderings embedded in the executable (app/resources).
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/orvale-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
 
 }  // namespace
 
@@ -59,6 +69,11 @@ bool COrvaleApp::InitInstance() {
     PortFileConfiguration portFile(resolvePortFilePath(
         QApplication::applicationFilePath().toStdString(), userConfigDirectory()));
     ui::CMainDialog window(comm, clock, portFile);
+    const QIcon icon = applicationIcon();
+    QApplication::setWindowIcon(icon);
+    // Wayland shells take the window's icon from the installed desktop file of this name.
+    QApplication::setDesktopFileName(QStringLiteral("orvale"));
+    window.setApplicationIcon(icon);
     QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
     window.describePorts([&ports, &device](int number) {
         const QString path = ports.devicePath(number);
