@@ -98,9 +98,9 @@ void DisplayRecording::recordRow(std::uint8_t position) {
                                       display->Value(), display->Precision(), QString())));
         } else if (auto* led = qobject_cast<controls::CiLedRectangleX*>(widget)) {
             m_row.push_back(led->Active() ? '1' : '0');
-        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        } else if (qobject_cast<QLineEdit*>(widget) != nullptr) {
             // A single-line box does not show a line end (the Fuel Type text carries one).
-            std::string shown = text(edit->text());
+            std::string shown(m_window.shownText(control.id));
             while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
             appendCsvField(m_row, shown);
         }

@@ -1,4 +1,5 @@
 #include "controls/ci_analog_display_x.h"
+#include "controls/repaint_pacer.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -102,7 +103,7 @@ void CiAnalogDisplayX::refreshText() {
     QString text = formatValue(m_value, m_precision, m_unitsText);
     if (text == m_text) return;
     m_text = std::move(text);
-    update();
+    RepaintPacer::instance().request(this);
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&event);
@@ -125,6 +126,7 @@ QSize CiAnalogDisplayX::minimumSizeHint() const {
 }
 
 void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
+    RepaintPacer::instance().countPaint();
     QPainter painter(this);
     const QRect face = contentsRect();
     painter.fillRect(rect(), kFaceColour);

@@ -1,4 +1,5 @@
 #include "controls/ci_led_rectangle_x.h"
+#include "controls/repaint_pacer.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -81,7 +82,7 @@ void CiLedRectangleX::setCenterLabelText(const QString& label) {
 void CiLedRectangleX::setActive(bool active) {
     if (active == m_active) return;
     m_active = active;
-    update();
+    RepaintPacer::instance().request(this);
     if (QAccessible::isActive()) {
         QAccessible::State changed;
         changed.checked = true;
@@ -96,6 +97,7 @@ QSize CiLedRectangleX::sizeHint() const {
 }
 
 void CiLedRectangleX::paintEvent(QPaintEvent* /*event*/) {
+    RepaintPacer::instance().countPaint();
     QPainter painter(this);
     const QRect outer = rect();
     painter.fillRect(outer, kBezelColour);

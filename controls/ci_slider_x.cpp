@@ -1,4 +1,5 @@
 #include "controls/ci_slider_x.h"
+#include "controls/repaint_pacer.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
@@ -148,7 +149,7 @@ void CiSliderX::setPosition(double position) {
     position = clampPosition(position);
     if (position == m_position) return;
     m_position = position;
-    update();
+    RepaintPacer::instance().request(this);
     if (QAccessible::isActive()) {
         QAccessibleValueChangeEvent event(this, m_position);
         QAccessible::updateAccessibility(&event);
@@ -321,6 +322,7 @@ void CiSliderX::changeEvent(QEvent* event) {
 }
 
 void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
+    RepaintPacer::instance().countPaint();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     const Parts g = parts();

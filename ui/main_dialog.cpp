@@ -13,6 +13,7 @@
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
+#include "controls/repaint_pacer.h"
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
@@ -227,7 +228,7 @@ void CMainDialog::pushFields() {
     pushText(m_identityEdits[link::control::kVinStyle], m_fields.vinStyle);
     pushText(m_identityEdits[link::control::kFirmwareBuild], m_fields.firmwareBuild);
     for (std::size_t i = 0; i < m_parameterTexts.size(); ++i) {
-        pushText(m_parameterEdits[i], m_parameterTexts[i]);
+        pushParameterText(m_parameterEdits[i], m_parameterTexts[i]);
     }
     if (m_dynamic && m_dynamic->isChecked() != (m_fields.dynamicChecked != 0)) {
         m_dynamic->setChecked(m_fields.dynamicChecked != 0);
@@ -239,6 +240,37 @@ void CMainDialog::pushFields() {
         m_displaysDirty = false;
         if (m_displaysUpdated) m_displaysUpdated(m_evaluatedPosition);
     }
+}
+
+void CMainDialog::pushParameterText(BoundEdit& bound, const std::string& value) {
+    if (bound.shown == value) {
+        return;
+    }
+    // The parameter boxes change with every position broadcast, up to about 820 times a
+    // second: their texts are set once per screen refresh, with the widgets' repaints.
+    bound.shown = value;
+    bound.pending = true;
+    controls::RepaintPacer::instance().requestWork(this, [this] { applyPendingTexts(); });
+}
+
+void CMainDialog::applyPendingTexts() {
+    for (BoundEdit& bound : m_parameterEdits) {
+        if (!bound.pending) continue;
+        bound.pending = false;
+        if (bound.edit) {
+            bound.edit->setText(fromLatin1(bound.shown));
+            bound.edit->setCursorPosition(0);
+        }
+    }
+}
+
+std::string_view CMainDialog::shownText(int id) const {
+    if (const auto it = m_identityEdits.find(id); it != m_identityEdits.end()) {
+        return it->second.shown;
+    }
+    const auto index = model::indexOf(model::kTextDisplays, static_cast<model::ControlId>(id));
+    return index < m_parameterEdits.size() ? std::string_view(m_parameterEdits[index].shown)
+                                           : std::string_view();
 }
 
 std::string& CMainDialog::parameterText(int controlId) {

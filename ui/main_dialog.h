@@ -94,6 +94,8 @@ public:
     [[nodiscard]] WindowState windowState() const;
     /// The watchdog's period in ms; 0 while it is stopped.
     [[nodiscard]] int watchdogPeriod() const;
+    /// The text a read-only box holds (or will hold at the end of the current repaint frame).
+    [[nodiscard]] std::string_view shownText(int id) const;
     /// The control with ID `id`, or nullptr (the serial control has no widget).
     [[nodiscard]] QWidget* control(int id) const;
     [[nodiscard]] const model::Presentation& presentation() const { return m_presentation; }
@@ -111,7 +113,8 @@ protected:
 private:
     struct BoundEdit {
         QLineEdit* edit = nullptr;
-        std::string shown;  // what the box holds: pushed last
+        std::string shown;     // what the box holds: pushed last
+        bool pending = false;  // waits for the end of the repaint frame
     };
 
     void buildWindow();
@@ -126,6 +129,8 @@ private:
     template <class Action>
     void guarded(Action&& action);
     void pushText(BoundEdit& bound, const std::string& value);
+    void pushParameterText(BoundEdit& bound, const std::string& value);
+    void applyPendingTexts();
     std::string& parameterText(int controlId);
 
     link::SerialControl& m_serial;

@@ -12,6 +12,7 @@
 #include "sim/pty_device.h"
 #include "support/pty_pair.h"
 #include "controls/ci_slider_x.h"
+#include "controls/repaint_pacer.h"
 #include "ui/control_catalogue.h"
 #include "ui/main_dialog.h"
 
@@ -93,6 +94,7 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
         })) << position;
     }
     recording.reset();
+    controls::RepaintPacer::instance().flush();
 
     const auto rows = lines(path);
     ASSERT_GE(rows.size(), 2u);

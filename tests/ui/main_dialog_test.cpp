@@ -13,6 +13,7 @@
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
+#include "controls/repaint_pacer.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
 #include "support/fakes.h"
@@ -44,6 +45,7 @@ protected:
     void init() { window.OnInitDialog(); }
 
     std::string text(int controlId) const {
+        controls::RepaintPacer::instance().flush();
         auto* edit = qobject_cast<QLineEdit*>(window.control(controlId));
         return edit ? edit->text().toStdString() : "<none>";
     }

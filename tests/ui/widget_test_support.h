@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "controls/repaint_pacer.h"
+
 namespace orvale::ui::test {
 
 /// Counts the paint events a widget receives.
@@ -26,8 +28,10 @@ private:
     int m_count = 0;
 };
 
-/// Delivers every pending update request, so that each scheduled repaint has happened.
+/// Ends the repaint frame and delivers every pending update request, so that each scheduled
+/// repaint has happened.
 inline void flushPaints() {
+    controls::RepaintPacer::instance().flush();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
 }

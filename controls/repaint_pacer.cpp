@@ -1,0 +1,51 @@
+#include "controls/repaint_pacer.h"
+
+#include <QWidget>
+#include <algorithm>
+
+namespace orvale::controls {
+
+RepaintPacer& RepaintPacer::instance() {
+    static RepaintPacer pacer;
+    return pacer;
+}
+
+RepaintPacer::RepaintPacer() {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kFrameMs);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &RepaintPacer::flush);
+}
+
+void RepaintPacer::request(QWidget* widget) {
+    if (std::find(m_widgets.begin(), m_widgets.end(), widget) == m_widgets.end()) {
+        m_widgets.emplace_back(widget);
+    }
+    if (!m_timer.isActive()) m_timer.start();
+}
+
+void RepaintPacer::requestWork(QObject* owner, std::function<void()> work) {
+    const auto same = [owner](const auto& entry) { return entry.first == owner; };
+    if (std::find_if(m_work.begin(), m_work.end(), same) == m_work.end()) {
+        m_work.emplace_back(owner, std::move(work));
+    }
+    if (!m_timer.isActive()) m_timer.start();
+}
+
+void RepaintPacer::flush() {
+    m_timer.stop();
+    ++m_frames;
+    // The work may ask for more repaints; they belong to this frame.
+    auto work = std::move(m_work);
+    m_work.clear();
+    for (auto& [owner, run] : work) {
+        if (owner) run();
+    }
+    auto widgets = std::move(m_widgets);
+    m_widgets.clear();
+    for (const auto& widget : widgets) {
+        if (widget) widget->update();
+    }
+}
+
+}  // namespace orvale::controls

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+namespace orvale::controls {
+
+/// Paces repaints to the screen: a saturated line changes a display about 820 times a second,
+/// far more often than a screen shows it. Widgets ask here instead of calling update()
+/// themselves; every widget asked for is repainted once at the end of the current frame
+/// (kFrameMs), so the window shows the latest value within one screen refresh and repaints at
+/// most once a frame. Owners of other deferred work (texts of line edits) can join the same
+/// frame with onFrame().
+class RepaintPacer final : public QObject {
+    Q_OBJECT
+
+public:
+    /// One screen refresh at 60 Hz.
+    static constexpr int kFrameMs = 16;
+
+    /// The pacer of the user-interface thread.
+    static RepaintPacer& instance();
+
+    /// Repaints `widget` at the end of the current frame.
+    void request(QWidget* widget);
+    /// Runs `work` at the end of the current frame, once however often asked in that frame.
+    /// `owner` identifies the work; it is dropped with the owner.
+    void requestWork(QObject* owner, std::function<void()> work);
+    /// Ends the current frame now: runs the deferred work and repaints what was asked for.
+    void flush();
+
+    /// Paint events counted by the widgets (countPaint()).
+    [[nodiscard]] std::uint64_t paints() const { return m_paints; }
+    /// Frames ended so far.
+    [[nodiscard]] std::uint64_t frames() const { return m_frames; }
+    void countPaint() { ++m_paints; }
+
+private:
+    RepaintPacer();
+
+    QTimer m_timer;
+    std::vector<QPointer<QWidget>> m_widgets;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_work;
+    std::uint64_t m_paints = 0;
+    std::uint64_t m_frames = 0;
+};
+
+}  // namespace orvale::controls
