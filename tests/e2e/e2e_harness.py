@@ -1,0 +1,580 @@
+"""Harness of Orvale's end-to-end tests: a private X server and D-Bus session, the simulated
+device with its record and control pipe, and Orvale's window as the accessibility bus (AT-SPI)
+shows it. Each test process builds one such world and tears it down whole, also on failure.
+"""
+
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# Generous, so that only a fault and never a slow machine runs into it.
+DEADLINE = 20.0
+POLL = 0.05
+
+NOT_FOUND = "Not Found Yet!"
+FIRMWARE_MESSAGE = ("This release requires a Special build Quennet (firmware) version 0.3B/0.3C; "
+                    "please update your Quennet accordingly.")
+
+IDENTIFY = b"AT ID?\r\n"
+KEY_DOWN = b"AT KI1065\r\n"
+KEY_UP = b"AT KI2055\r\n"
+KEY_DYNAMIC = b"AT KI2505\r\n"
+KEY_QUIET = b"AT KI3405\r\n"
+
+# X key symbols.
+SPACE = 0x20
+LEFT = 0xFF51
+RIGHT = 0xFF53
+
+REMOTE_GROUP = ("Control position", "Down", "Up", "Dynamic", "Quiet")
+IDENTITY_BOXES = ("Product ID", "Serial Number", "Firmware Version", "CAN Baud Rate",
+                  "VIN Style", "Firmware Build #")
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+START = time.monotonic()
+
+
+def log(message):
+    print(f"[{time.monotonic() - START:7.3f}] {message}", flush=True)
+
+
+# --- the wire ------------------------------------------------------------------------------
+
+def hex_pair(byte):
+    """A byte as the device writes it: low nibble first."""
+    digits = "0123456789ABCDEF"
+    return digits[byte & 0xF] + digits[byte >> 4 & 0xF]
+
+
+def position_command(position):
+    body = "AT %" + hex_pair(position & 0xFF)
+    checksum = -sum(body.encode()) & 0xFF
+    return (body + hex_pair(checksum) + "\r\n").encode()
+
+
+def engine_speed_text(position):
+    """What "Engine speed" shows for a position of the device: word ramp x 0.125 rpm."""
+    return f"{(12851 * position // 20) * 0.125:.3f} rpm"
+
+
+# --- processes -----------------------------------------------------------------------------
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    # A driver killed outright (a test runner's timeout) takes its children with it.
+    _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def _stop(process, name, grace=5.0):
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        log(f"{name} (pid {process.pid}) ignored SIGTERM; killing it")
+        process.kill()
+        process.wait()
+
+
+def _group_members(pgid):
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        # Fields after the command: state, ppid, pgrp, ...
+        if int(fields[2]) == pgid and fields[0] != "Z":
+            members.append(int(entry))
+    return members
+
+
+class World:
+    """Xvfb, a D-Bus session and everything started in it; stopped whole by close()."""
+
+    def __init__(self, keep=False):
+        self.keep = keep
+        self.dir = tempfile.mkdtemp(prefix="orvale-e2e-")
+        self.runtime = os.path.join(self.dir, "run")
+        os.mkdir(self.runtime, 0o700)
+        self.processes = []  # (name, Popen), stopped in reverse order
+        self.bus_group = None
+        self.env = {key: value for key, value in os.environ.items()
+                    if key not in ("WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "SESSION_MANAGER",
+                                   "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM",
+                                   "QT_ACCESSIBILITY", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON")}
+        self.env.update(XDG_RUNTIME_DIR=self.runtime,
+                        XDG_CONFIG_HOME=os.path.join(self.dir, "config"))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def log_file(self, name):
+        return open(self.path(name + ".log"), "wb")
+
+    def spawn(self, name, argv, **kwargs):
+        kwargs.setdefault("env", self.env)
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
+        kwargs.setdefault("stdout", subprocess.DEVNULL)
+        if "stderr" not in kwargs:
+            kwargs["stderr"] = self.log_file(name)
+        process = subprocess.Popen(argv, preexec_fn=_die_with_parent, **kwargs)
+        self.processes.append((name, process))
+        return process
+
+    def start_display(self):
+        read_end, write_end = os.pipe()
+        self.spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                            "1600x1000x24", "-nolisten", "tcp", "-noreset"],
+                   pass_fds=(write_end,))
+        os.close(write_end)
+        # Xvfb picks a free display and writes its number once it accepts clients.
+        number = b""
+        deadline = time.monotonic() + DEADLINE
+        while not number.endswith(b"\n"):
+            check(time.monotonic() < deadline, "Xvfb did not report its display")
+            chunk = os.read(read_end, 16)
+            check(chunk, "Xvfb ended before reporting its display")
+            number += chunk
+        os.close(read_end)
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+        log(f"Xvfb on display {self.env['DISPLAY']}")
+
+    def start_session_bus(self):
+        # Its own process group: the accessibility bus launcher, its bus and the registry
+        # daemon that it activates land in it, and close() can find them all.
+        bus = self.spawn("dbus", ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                         stdout=subprocess.PIPE, start_new_session=True)
+        address = bus.stdout.readline().decode().strip()
+        check(address, "dbus-daemon printed no address")
+        self.bus_group = bus.pid
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        log(f"D-Bus session {address}")
+
+    def close(self):
+        for name, process in reversed(self.processes):
+            _stop(process, name)
+        if self.bus_group is not None:
+            # The bus launcher notices its session bus gone and takes its own bus and the
+            # registry with it; whatever is still there shortly after is stopped by its id.
+            deadline = time.monotonic() + 5.0
+            while _group_members(self.bus_group) and time.monotonic() < deadline:
+                time.sleep(POLL)
+            for pid in _group_members(self.bus_group):
+                log(f"stopping leftover accessibility process {pid}")
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        if self.keep:
+            log(f"kept {self.dir}")
+        else:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def dump_logs(self):
+        for entry in sorted(os.listdir(self.dir)):
+            if entry.endswith(".log"):
+                with open(self.path(entry), "rb") as f:
+                    text = f.read().decode(errors="replace")
+                tail = "\n".join(text.splitlines()[-25:])
+                print(f"----- {entry} (last lines) -----\n{tail}", flush=True)
+
+
+# --- the simulated device ------------------------------------------------------------------
+
+class Device:
+    """quennet-sim with a link, a record of what it receives and a control pipe."""
+
+    def __init__(self, world, sim, args):
+        self.world = world
+        self.link = world.path("quennet-port")
+        self.record_path = world.path("received.bin")
+        self.control_path = world.path("control.fifo")
+        self.stderr_path = world.path("sim.log")
+        argv = [sim, "--link", self.link, "--record", self.record_path,
+                "--control", self.control_path, *args]
+        log("device: " + " ".join(argv[1:]))
+        self.process = world.spawn("sim", argv, stdout=subprocess.PIPE,
+                                   stderr=open(self.stderr_path, "wb"))
+        slave = self.process.stdout.readline().decode().strip()
+        check(slave, "quennet-sim printed no slave device")
+        check(os.path.islink(self.link), "quennet-sim made no link")
+
+    def received(self):
+        with open(self.record_path, "rb") as f:
+            return f.read()
+
+    def count(self, command):
+        return self.received().count(command)
+
+    def control(self, line):
+        """Sends a control line and returns once the device has applied it."""
+        reports = self._reports()
+        with open(self.control_path, "w") as pipe:
+            pipe.write(line + "\n")
+        wanted = f"quennet-sim: control: {line}"
+        found = wait_until(lambda: [r for r in self._reports()[len(reports):]
+                                    if r.startswith(wanted)],
+                           f"the device to apply '{line}'")
+        check(found[0] == wanted, f"the device refused '{line}': {found[0]}")
+        log(f"device: {line}")
+
+    def _reports(self):
+        with open(self.stderr_path, "rb") as f:
+            return [line for line in f.read().decode(errors="replace").splitlines()
+                    if line.startswith("quennet-sim: control: ")]
+
+
+# --- waiting -------------------------------------------------------------------------------
+
+def wait_until(condition, what, timeout=DEADLINE, describe=None):
+    """Polls `condition` until it returns something true and returns that. Errors of the
+    accessibility bus count as "not yet": a window busy with its own work answers late."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while True:
+        try:
+            value = condition()
+            if value:
+                return value
+            last_error = None
+        except Failure:
+            raise
+        except Exception as error:  # pylint: disable=broad-except
+            last_error = error
+        if time.monotonic() > deadline:
+            detail = ""
+            if describe is not None:
+                try:
+                    detail = f"; last seen: {describe()!r}"
+                except Exception as error:  # pylint: disable=broad-except
+                    detail = f"; could not look: {error}"
+            if last_error is not None:
+                detail += f"; last error: {last_error}"
+            raise Failure(f"timed out after {timeout:.0f} s waiting for {what}{detail}")
+        time.sleep(POLL)
+
+
+def wait_stable(read, what, quiet_for, timeout=DEADLINE):
+    """Waits until `read()` has not changed for `quiet_for` seconds and returns it."""
+    value = read()
+    since = time.monotonic()
+    deadline = since + timeout
+    while time.monotonic() - since < quiet_for:
+        check(time.monotonic() < deadline,
+              f"{what} kept changing for {timeout:.0f} s (now {value!r})")
+        time.sleep(POLL)
+        now = read()
+        if now != value:
+            value, since = now, time.monotonic()
+    return value
+
+
+# --- the window, as the accessibility bus shows it -----------------------------------------
+
+class Window:
+    """Orvale's main window through AT-SPI: controls found by accessible name."""
+
+    def __init__(self, world, orvale, port_args, port_file=None):
+        self.world = world
+        app_dir = world.path("app")
+        os.mkdir(app_dir)
+        self.exe = os.path.join(app_dir, "Orvale")
+        shutil.copy2(orvale, self.exe)
+        self.port_file = os.path.join(app_dir, "quennet.ini")
+        if port_file is not None:
+            with open(self.port_file, "wb") as f:
+                f.write(port_file)
+        env = dict(world.env, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        self.process = world.spawn("orvale", [self.exe, *port_args], env=env, cwd=app_dir)
+        log(f"Orvale {' '.join(port_args)} (pid {self.process.pid})")
+
+        # pyatspi finds the display and the session bus when first imported, so only now; and
+        # after the last spawn, since it starts threads of its own.
+        os.environ.update({k: world.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                                                     "XDG_RUNTIME_DIR")})
+        import pyatspi  # pylint: disable=import-outside-toplevel
+        from gi.repository import Atspi  # pylint: disable=import-outside-toplevel
+        self.pyatspi = pyatspi
+
+        self.app = wait_until(self._find_app, "Orvale on the accessibility bus")
+        # Every read goes to the program: a cached state could be stale.
+        self.app.set_cache_mask(Atspi.Cache.NONE)
+        self.window = wait_until(self._find_main_window, "the main window")
+        self.controls = {}
+        self._index(self.window)
+        log(f"window '{self.window.name}' with {len(self.controls)} named objects")
+
+    def _alive(self):
+        code = self.process.poll()
+        check(code is None, f"Orvale ended with status {code}")
+
+    def _find_app(self):
+        self._alive()
+        desktop = self.pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            if app is not None and app.get_process_id() == self.process.pid:
+                return app
+        return None
+
+    def top_levels(self):
+        self._alive()
+        return [self.app.getChildAtIndex(i) for i in range(self.app.childCount)]
+
+    def _find_main_window(self):
+        for window in self.top_levels():
+            if window is not None and window.name.startswith("Orvale Ver."):
+                return window
+        return None
+
+    def _index(self, accessible):
+        for i in range(accessible.childCount):
+            child = accessible.getChildAtIndex(i)
+            if child is None:
+                continue
+            self.controls.setdefault(child.name, []).append(child)
+            # The port list's 50 entries are looked at on their own.
+            if child.getRole() != self.pyatspi.ROLE_COMBO_BOX:
+                self._index(child)
+
+    # Lookup. Label frames carry their box's name too; they are panels, the boxes are not.
+    def all_named(self, name):
+        return self.controls.get(name, [])
+
+    def control(self, name):
+        found = [a for a in self.all_named(name) if a.getRole() != self.pyatspi.ROLE_PANEL]
+        check(len(found) == 1, f"expected one control named {name!r}, found {len(found)}")
+        return found[0]
+
+    def combo_box(self):
+        found = [a for objects in self.controls.values() for a in objects
+                 if a.getRole() == self.pyatspi.ROLE_COMBO_BOX]
+        check(len(found) == 1, f"expected one combo box, found {len(found)}")
+        return found[0]
+
+    # Reading.
+    def text(self, name):
+        """The text of a read-only edit."""
+        return self.control(name).queryText().getText(0, -1)
+
+    def shown(self, name):
+        """The text a numeric display shows (its accessible description)."""
+        return self.control(name).description
+
+    def value(self, name):
+        return self.control(name).queryValue().currentValue
+
+    def states(self, name):
+        accessible = self.control(name)
+        return {self.pyatspi.stateToString(s) for s in accessible.getState().getStates()}
+
+    def enabled(self, name):
+        return "enabled" in self.states(name)
+
+    def checked(self, name):
+        return "checked" in self.states(name)
+
+    # Acting.
+    def press(self, name):
+        """The button's or check box's own action, as a screen reader's user would."""
+        self._alive()
+        action = self.control(name).queryAction()
+        names = [action.getName(i) for i in range(action.nActions)]
+        for wanted in ("Press", "Toggle", "click"):
+            if wanted in names:
+                check(action.doAction(names.index(wanted)), f"{name}: {wanted} refused")
+                log(f"pressed {name}")
+                return
+        raise Failure(f"{name} offers no press action (actions: {names}, "
+                      f"states: {sorted(self.states(name))})")
+
+    def set_value(self, name, value):
+        self._alive()
+        self.control(name).queryValue().currentValue = float(value)
+        log(f"set {name} to {value}")
+
+    def focus(self, name):
+        component = self.control(name).queryComponent()
+        wait_until(lambda: component.grabFocus() and "focused" in self.states(name),
+                   f"{name!r} to take the keyboard focus",
+                   describe=lambda: sorted(self.states(name)))
+
+    def key(self, keysym):
+        """A key press and release on the X server, to whatever has the focus."""
+        self._alive()
+        self.pyatspi.Registry.generateKeyboardEvent(keysym, None, self.pyatspi.KEY_SYM)
+
+    def type_to(self, name, keysym, label):
+        self.focus(name)
+        self.key(keysym)
+        log(f"{label} on {name}")
+
+    # Waiting on the window.
+    def wait_text(self, name, expected, timeout=DEADLINE):
+        return wait_until(lambda: self.text(name) == expected,
+                          f"{name!r} to read {expected!r}", timeout,
+                          describe=lambda: self.text(name))
+
+    def wait_shown(self, name, expected, timeout=DEADLINE):
+        return wait_until(lambda: self.shown(name) == expected,
+                          f"{name!r} to show {expected!r}", timeout,
+                          describe=lambda: self.shown(name))
+
+    def wait_state(self, name, state, present=True, timeout=DEADLINE):
+        return wait_until(lambda: (state in self.states(name)) == present,
+                          f"{name!r} to be {'' if present else 'not '}{state}", timeout,
+                          describe=lambda: sorted(self.states(name)))
+
+    def snapshot(self):
+        """What a failure report shows of the window."""
+        lines = []
+        for name in ("Connect", "Disconnect", *REMOTE_GROUP):
+            try:
+                lines.append(f"{name}: {sorted(self.states(name))}")
+            except Exception as error:  # pylint: disable=broad-except
+                lines.append(f"{name}: {error}")
+        for name in IDENTITY_BOXES:
+            try:
+                lines.append(f"{name}: {self.text(name)!r}")
+            except Exception as error:  # pylint: disable=broad-except
+                lines.append(f"{name}: {error}")
+        try:
+            lines.append(f"Engine speed: {self.shown('Engine speed')!r}")
+            lines.append(f"Control position: {self.value('Control position')!r}")
+        except Exception as error:  # pylint: disable=broad-except
+            lines.append(f"displays: {error}")
+        return "\n".join(lines)
+
+
+# --- shared steps --------------------------------------------------------------------------
+
+class Run:
+    """One case's world: the device, then Orvale on port COM1 (or as the case says)."""
+
+    def __init__(self, args, sim_args, port_args=None, port_file=None):
+        self.world = World(keep=args.keep)
+        self.device = None
+        self.window = None
+        self.args = args
+        self.sim_args = sim_args
+        self.port_args = port_args
+        self.port_file = port_file
+
+    def __enter__(self):
+        try:
+            self.world.start_display()
+            self.world.start_session_bus()
+            self.device = Device(self.world, self.args.sim, self.sim_args)
+            port_args = self.port_args or ["--port", f"COM1={self.device.link}"]
+            port_args = [a.replace("{link}", self.device.link) for a in port_args]
+            self.window = Window(self.world, self.args.orvale, port_args, self.port_file)
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def __exit__(self, kind, error, trace):
+        if kind is not None:
+            print(f"FAILED: {error}", flush=True)
+            if self.window is not None:
+                try:
+                    print("----- window -----\n" + self.window.snapshot(), flush=True)
+                except Exception:  # pylint: disable=broad-except
+                    pass
+            if self.device is not None:
+                try:
+                    print(f"----- device received -----\n{self.device.received()!r}", flush=True)
+                except OSError:
+                    pass
+            self.world.dump_logs()
+        self.world.close()
+        return False
+
+
+def expect_connected(w, product):
+    w.wait_text("Product ID", product)
+    w.wait_state("Connect", "enabled", present=False)
+    for name in ("Disconnect", "Exit", *REMOTE_GROUP):
+        check(w.enabled(name), f"{name} is not enabled while connected")
+
+
+def expect_not_connected(w):
+    """Idle or Identifying: Connect usable, Disconnect and the remote group not."""
+    check(w.enabled("Connect"), "Connect is not enabled")
+    for name in ("Disconnect", *REMOTE_GROUP):
+        check(not w.enabled(name), f"{name} is enabled while not connected")
+    for name in ("Product ID", "Firmware Version", "CAN Baud Rate", "VIN Style",
+                 "Firmware Build #"):
+        check(w.text(name) == NOT_FOUND, f"{name} reads {w.text(name)!r}, not {NOT_FOUND!r}")
+    check(w.text("Serial Number") == "0", f"Serial Number reads {w.text('Serial Number')!r}")
+
+
+def expect_identity_only(w, product):
+    w.wait_text("Product ID", product)
+    w.wait_state("Connect", "enabled", present=False)
+    check(w.enabled("Disconnect"), "Disconnect is not enabled in identity only")
+    for name in REMOTE_GROUP:
+        check(not w.enabled(name), f"{name} is enabled in identity only")
+
+
+def received_after(device, offset, expected, what):
+    """Waits for `expected` to arrive after `offset` and checks that nothing else did."""
+    wait_until(lambda: len(device.received()) >= offset + len(expected),
+               f"the device to receive {what} {expected!r}",
+               describe=lambda: device.received()[offset:])
+    got = device.received()[offset:]
+    check(got == expected, f"{what}: the device received {got!r}, expected exactly {expected!r}")
+    return offset + len(expected)
+
+
+def strip_identify(record):
+    """The record without the identify commands it starts with (a slow first answer may
+    have been asked for twice)."""
+    count = 0
+    while record.startswith(IDENTIFY):
+        record = record[len(IDENTIFY):]
+        count += 1
+    check(count >= 1, f"the device's record does not start with the identify command: {record!r}")
+    return record
+
+
+def find_message_box(w):
+    for window in w.top_levels():
+        if window is not None and window.getRole() in (w.pyatspi.ROLE_ALERT,
+                                                       w.pyatspi.ROLE_DIALOG) \
+                and window != w.window and not window.name.startswith("Orvale Ver."):
+            return window
+    return None
+
+
+def descendants(accessible):
+    out = []
+    for i in range(accessible.childCount):
+        child = accessible.getChildAtIndex(i)
+        if child is not None:
+            out.append(child)
+            out.extend(descendants(child))
+    return out
