@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSaveFile>
+#include <QTimer>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <optional>
@@ -11,6 +13,8 @@
 #include "controls/cmscomm.h"
 #include "app/display_recording.h"
 #include "app/port_file.h"
+#include "app/termination.h"
+#include "controls/repaint_pacer.h"
 #include "link/clock.h"
 #include "link/connection.h"
 #include "sim/pty_device.h"
@@ -38,6 +42,19 @@ QIcon applicationIcon() {
         icon.addFile(QStringLiteral(":/icons/orvale-%1.png").arg(size), QSize(size, size));
     }
     return icon;
+}
+
+void writeStats(const QString& path, const ui::CMainDialog& window) {
+    const auto& pacer = controls::RepaintPacer::instance();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QStringLiteral("evaluations=%1\npaints=%2\nframes=%3\nmessage_boxes=%4\n")
+                   .arg(window.evaluations())
+                   .arg(pacer.paints())
+                   .arg(pacer.frames())
+                   .arg(window.messageBoxesShown())
+                   .toLatin1());
+    file.commit();
 }
 
 }  // namespace
@@ -97,7 +114,20 @@ bool COrvaleApp::InitInstance() {
                                  QString::fromStdString(error + "\nOrvale runs on without recording."));
         }
     }
+    // Asked to stop (Ctrl+C, logout, a script): end the window as its close box would, so that
+    // a recording is closed whole.
+    const TerminationHandler termination([&window] { window.reject(); });
+
+    // ORVALE_STATS=<file>: once a second, the counts that speed measurements read.
+    QTimer statsTimer;
+    const QString statsPath = qEnvironmentVariable("ORVALE_STATS");
+    if (!statsPath.isEmpty()) {
+        QObject::connect(&statsTimer, &QTimer::timeout, [&] { writeStats(statsPath, window); });
+        statsTimer.start(1000);
+    }
+
     window.exec();
+    if (!statsPath.isEmpty()) writeStats(statsPath, window);
     return false;
 }
 

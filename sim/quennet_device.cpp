@@ -101,12 +101,20 @@ void QuennetDevice::advance(std::uint32_t nowMs) {
         std::min<std::uint64_t>(std::uint64_t{m_clockCreditMs} + elapsed, 1999));
     while (m_broadcastCredit >= 1000) {
         m_broadcastCredit -= 1000;
+        if (m_config.sweep) advanceSweep();
         queueBroadcast(link::device::positionStatusBroadcast({m_state.position, m_state.status}));
     }
     if (m_clockCreditMs >= 1000) {
         m_clockCreditMs -= 1000;
         queueBroadcast(link::device::clockBroadcast(clock()));
     }
+}
+
+void QuennetDevice::advanceSweep() {
+    if (m_state.position >= kMaxPosition) m_sweepDown = true;
+    if (m_state.position == 0) m_sweepDown = false;
+    m_state.position = static_cast<std::uint8_t>(m_sweepDown ? m_state.position - 1
+                                                             : m_state.position + 1);
 }
 
 void QuennetDevice::receive(std::string_view bytes, std::uint32_t nowMs) {

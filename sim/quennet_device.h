@@ -44,6 +44,9 @@ struct DeviceConfig {
     std::uint32_t clockStartMs = 0;                  ///< time of day at start, ms after midnight
     unsigned broadcastRate = kDefaultBroadcastRate;  ///< position broadcasts per second
     bool acknowledgeSettings = true;  ///< answer settings commands with the new value
+    /// Drive by itself: every position broadcast carries the next position of a sweep
+    /// 0, 1, ... 100, 99, ... 0, so that every broadcast changes what a terminal shows.
+    bool sweep = false;
 };
 
 /// What the device's commands and keys have changed so far.
@@ -125,8 +128,10 @@ private:
     void handleKey(std::uint8_t code);
     void answerIdentify();
     void queueFrame(std::string frame);
+    void advanceSweep();
     void queueBroadcast(std::string frame);
 
+    bool m_sweepDown = false;
     DeviceConfig m_config;
     DeviceState m_state;
     Faults m_faults;

@@ -111,6 +111,11 @@ const std::array kOptions = {
            [](SimOptions& o, std::string_view v) {
                return setNumber<unsigned>(o.device.broadcastRate, v, 0, kMaxBroadcastRate);
            }},
+    Option{"--sweep", false,
+           [](SimOptions& o, std::string_view) {
+               o.device.sweep = true;
+               return std::string();
+           }},
     Option{"--no-settings-ack", false,
            [](SimOptions& o, std::string_view) {
                o.device.acknowledgeSettings = false;
@@ -256,6 +261,8 @@ Device:
   --position N         control position 0..100 at start (default 0)
   --clock HH:MM:SS     device clock at start (default: local time)
   --rate N             position broadcasts per second, 0..821 (default 10)
+  --sweep              drive by itself: each position broadcast carries the next position
+                       of a sweep 0..100..0, so that every broadcast changes the displays
   --no-settings-ack    take CAN baud rate and VIN style commands without answering
 
 Faults:

@@ -302,6 +302,7 @@ void CMainDialog::evaluateModel(std::uint8_t position) {
                                            m_fields.vinStyle, m_fields.clockText};
     model::evaluate(position, m_state.productId, inputs, m_vin, m_presentation);
     m_evaluatedPosition = position;
+    ++m_evaluations;
     m_displaysDirty = true;
     for (std::size_t i = 0; i < m_displays.size(); ++i) {
         if (m_displays[i]) m_displays[i]->setValue(m_presentation.numbers[i].value);
@@ -324,6 +325,7 @@ void CMainDialog::showMessage(std::string_view text, link::MessageIcon icon) {
         return;
     }
     const QString message = fromLatin1(text);
+    ++m_boxesShown;
     try {
         if (m_messageBox) {
             m_messageBox(message, icon);

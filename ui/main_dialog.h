@@ -99,6 +99,9 @@ public:
     /// The control with ID `id`, or nullptr (the serial control has no widget).
     [[nodiscard]] QWidget* control(int id) const;
     [[nodiscard]] const model::Presentation& presentation() const { return m_presentation; }
+    /// Evaluations of the parameter model and message boxes shown so far (for measurements).
+    [[nodiscard]] std::uint64_t evaluations() const { return m_evaluations; }
+    [[nodiscard]] std::uint64_t messageBoxesShown() const { return m_boxesShown; }
     /// Runs after a push of the fields that follows a change of the parameter displays (an
     /// evaluation of the model, a teardown), with the position last evaluated.
     using DisplaysUpdatedHook = std::function<void(std::uint8_t position)>;
@@ -165,6 +168,8 @@ private:
     std::set<std::string> m_openBoxes;     // texts of message boxes open right now
     std::string m_lastSerialError;         // shown once until a port opens again
     bool m_initialised = false;
+    std::uint64_t m_evaluations = 0;
+    std::uint64_t m_boxesShown = 0;
 };
 
 }  // namespace orvale::ui

@@ -395,3 +395,25 @@ TEST(QuennetDevice, CorruptionHitsAboutOneByteInNAndRepeatsWithTheSeed) {
 
 }  // namespace
 }  // namespace orvale::sim
+
+namespace orvale::sim {
+namespace {
+
+TEST(QuennetDevice, SweepMovesThePositionWithEveryBroadcastAndTurnsAtTheEnds) {
+    DeviceConfig config = truckPlus();
+    config.broadcastRate = 100;
+    config.position = 98;
+    config.sweep = true;
+    QuennetDevice device(config);
+    std::uint32_t now = 0;
+    std::vector<int> positions;
+    for (const auto& frame : frames(run(device, now, 60))) {
+        if (frame.starts_with("BRC %S")) positions.push_back(link::decodePositionStatus(frame).position);
+    }
+    ASSERT_GE(positions.size(), 5u);
+    EXPECT_EQ(std::vector<int>(positions.begin(), positions.begin() + 5),
+              (std::vector<int>{99, 100, 99, 98, 97}));
+}
+
+}  // namespace
+}  // namespace orvale::sim
