@@ -18,7 +18,7 @@ const QColor kBezelColour(64, 64, 64);
 
 class AccessibleLed final : public QAccessibleWidget {
 public:
-    explicit AccessibleLed(CiLedRectangleX* led) : QAccessibleWidget(led, QAccessible::Indicator) {}
+    explicit AccessibleLed(CiLedRectangleX* led) : QAccessibleWidget(led, QAccessible::CheckBox) {}
 
     [[nodiscard]] QAccessible::State state() const override {
         QAccessible::State s = QAccessibleWidget::state();

@@ -10,8 +10,9 @@ namespace orvale::controls {
 ///
 /// Writing the state it already has is a no-op (no repaint, no notification).
 ///
-/// Accessibility: an indicator that is checkable and checked while lit; its name is the
-/// accessible name when one is set, else CenterLabelText; its value reads "on" or "off".
+/// Accessibility: a read-only check box, checked while lit (screen readers on Linux have no
+/// role for an indicator); its name is the accessible name when one is set, else
+/// CenterLabelText; its value reads "on" or "off".
 class CiLedRectangleX final : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString CenterLabelText READ CenterLabelText WRITE setCenterLabelText)

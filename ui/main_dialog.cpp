@@ -17,6 +17,7 @@
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
+#include "ui/accessible_check_box.h"
 #include "ui/control_builder.h"
 #include "ui/control_catalogue.h"
 #include "ui/dialog_units.h"
@@ -47,6 +48,7 @@ CMainDialog::CMainDialog(link::SerialControl& serial, link::MillisecondClock& cl
       m_clock(clock),
       m_portFile(portFile),
       m_receiver(serial, *this, m_state, m_fields) {
+    installCheckBoxAccessibility();
     m_watchdog.setTimerType(Qt::PreciseTimer);
     connect(&m_watchdog, &QTimer::timeout, this, [this] { OnTimer(kWatchdogTimerId); });
     buildWindow();

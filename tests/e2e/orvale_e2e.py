@@ -372,6 +372,7 @@ def case_accessibility(args):
                f"Wheel based Speed {w.shown('Wheel based Speed')!r}")
 
         for name, lit in LEDS_AT_50.items():
+            role_of(name, pyatspi.ROLE_CHECK_BOX)
             try:
                 expect(w.checked(name) == lit, f"LED {name!r} {'dark' if lit else 'lit'} at 50")
                 expect(w.control(name).description == ("on" if lit else "off"),

@@ -48,11 +48,11 @@ TEST(CiLedRectangleX, RepaintsOnlyWhenTheStateChanges) {
     EXPECT_EQ(paints.count(), 1);
 }
 
-TEST(CiLedRectangleX, IsAnAccessibleCheckedIndicatorWhileLit) {
+TEST(CiLedRectangleX, IsAnAccessibleReadOnlyCheckBoxCheckedWhileLit) {
     CiLedRectangleX led(QStringLiteral("Cruise"));
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&led);
     ASSERT_NE(accessible, nullptr);
-    EXPECT_EQ(accessible->role(), QAccessible::Indicator);
+    EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
     EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Cruise"));
     EXPECT_TRUE(accessible->state().checkable);
     EXPECT_FALSE(accessible->state().checked);

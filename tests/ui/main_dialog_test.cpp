@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -263,6 +264,20 @@ TEST_F(MainDialogTest, KeysAndSliderSendTheirCommands) {
         emit slider()->mouseUp(1, 0, 5, 5);
         EXPECT_EQ(serial.written, link::positionCommand(p.sent)) << p.position;
     }
+}
+
+TEST_F(MainDialogTest, AScreenReadersToggleOnDynamicAndQuietSendsTheKeyAsAClickDoes) {
+    connectTo(15);
+    serial.written.clear();
+    for (const int box : {id::kDynamic, id::kQuiet}) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.control(box));
+        ASSERT_NE(accessible, nullptr);
+        ASSERT_NE(accessible->actionInterface(), nullptr);
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
+    EXPECT_EQ(serial.written,
+              link::keyCommand(link::Key::Dynamic) + link::keyCommand(link::Key::Quiet));
+    EXPECT_TRUE(window.connection().dynamicBusy);
 }
 
 TEST_F(MainDialogTest, SliderBusyHoldsBackPositionBroadcastsEvenAcrossATeardown) {
