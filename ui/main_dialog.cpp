@@ -422,7 +422,17 @@ void CMainDialog::OnTimer(int id) {
         }
         const QWidget* connectButton = control(link::control::kConnect);
         if (connectButton && connectButton->isEnabled()) {
-            connectDevice();
+            try {
+                connectDevice();
+            } catch (const link::SerialError&) {
+                // The port cannot be opened now: an adapter pulled, a device switched off.
+                // Resting idle would need the operator to notice and click Connect; the
+                // watchdog goes on trying instead, so the device is found again as soon as it
+                // is back. The refusal is shown once (guarded()).
+                restartWatchdog(link::kIdentifyingPeriodMs);
+                m_state.messageReceived = false;
+                throw;
+            }
         }
         m_state.messageReceived = false;
     });

@@ -390,14 +390,38 @@ TEST_F(MainDialogTest, TheDeviceDialogGetsTheIdentityAndAConfirmedChangeReconnec
 
 TEST_F(MainDialogTest, ARefusedOpenIsShownInAStopBoxAndStopsTheConnect) {
     init();
+    window.stopWatchdog();
     serial.failOn = "PortOpen=1";
-    tick();
+    click(id::kConnect);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "refused: PortOpen=1");
     EXPECT_EQ(icons[0], link::MessageIcon::Stop);
     EXPECT_TRUE(serial.written.empty());
     EXPECT_EQ(window.windowState(), WindowState::IdleWatchdogStopped)
-        << "the tick's disconnect stopped the watchdog and the connect never restarted it";
+        << "the connect stopped where the open was refused, before restarting the watchdog";
+}
+
+// An adapter pulled while connected: the silent tick tears down and its connect cannot open
+// the port. The watchdog goes on trying, shows the refusal once, and finds the device again
+// when it is back.
+TEST_F(MainDialogTest, RegressionAVanishedPortIsRetriedByTheWatchdogUntilItIsBack) {
+    connectTo(15);
+    tick();  // clears the sign of life the identification left
+    serial.failOn = "PortOpen=1";
+    tick();  // a whole period without a frame
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(window.watchdogPeriod(), 100);
+    for (int i = 0; i < 20; ++i) tick();
+    EXPECT_EQ(boxes.size(), 1u) << "the same refusal is shown once";
+    EXPECT_EQ(window.watchdogPeriod(), 100);
+
+    serial.failOn.clear();
+    serial.written.clear();
+    tick();
+    EXPECT_EQ(serial.written, link::identifyCommand());
+    deliver(link::device::revisionAnswer('B'));
+    deliver(identityAnswer({15, 1, 2}));
+    EXPECT_EQ(window.windowState(), WindowState::Connected);
 }
 
 TEST_F(MainDialogTest, StillOpenPortIsReportedAndNothingIsSent) {
