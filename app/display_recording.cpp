@@ -69,11 +69,16 @@ std::string DisplayRecording::headerLine() {
 
 void DisplayRecording::recordIdentityIfChanged() {
     const auto& fields = m_window.fields();
-    if (!m_window.connection().deviceIdentified) return;
+    const bool identified = m_window.connection().deviceIdentified;
+    const bool newlyIdentified = identified && !m_identified;
+    m_identified = identified;
+    if (!identified) return;
     std::vector<std::string> identity = {
         fields.modelName,   std::to_string(fields.serialNumber), fields.firmwareVersion,
         fields.canBaudRate, fields.vinStyle,                     fields.firmwareBuild};
-    if (identity == m_identity) return;
+    // Written at every identification (a reconnection shows in the file) and whenever the
+    // identity changes (a settings answer arriving later).
+    if (!newlyIdentified && identity == m_identity) return;
     m_identity = std::move(identity);
     static constexpr const char* kNames[] = {"model",         "serial number", "firmware version",
                                              "CAN baud rate", "VIN style",     "build"};

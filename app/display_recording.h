@@ -38,6 +38,7 @@ private:
     ui::CMainDialog& m_window;
     std::string m_row;
     std::vector<std::string> m_identity;
+    bool m_identified = false;
 };
 
 /// The current local time as "2026-12-08T15:30:01.123+01:00".

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -267,8 +268,32 @@ std::string contentsWithFallbackRepaired(std::string_view contents) {
 PortFile::PortFile(std::string path, FaultHook faultHook)
     : m_path(std::move(path)), m_faultHook(std::move(faultHook)) {}
 
+static void removeAbandonedTemporaries(const std::string& target) {
+    // A store killed between creating its temporary file and the rename leaves the file behind
+    // ("quennet.ini.<pid>.<n>.tmp"); one whose process is gone will never be renamed.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path path(target);
+    const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const std::string prefix = path.filename().string() + ".";
+    for (const auto& entry : fs::directory_iterator(directory, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+        const std::string rest = name.substr(prefix.size());
+        const auto dot = rest.find('.');
+        if (dot == std::string::npos || dot == 0) continue;
+        const std::string pid = rest.substr(0, dot);
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const long number = std::strtol(pid.c_str(), nullptr, 10);
+        if (number <= 0 || (::kill(static_cast<pid_t>(number), 0) != 0 && errno == ESRCH)) {
+            fs::remove(entry.path(), ec);
+        }
+    }
+}
+
 PortFileReadResult PortFile::read() {
     PortFileReadResult result;
+    removeAbandonedTemporaries(m_path);
     try {
         std::string contents;
         const ReadStatus status = readWholeFile(m_path, contents);

@@ -343,3 +343,31 @@ TEST_F(PortFileTest, StoreKeepsTheLinkAndThePermissions) {
     EXPECT_EQ(fs::status(real).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
+
+namespace orvale::app {
+namespace {
+
+TEST(PortFileTemporaries, AReadRemovesWhatAKilledStoreLeftBehindAndNothingElse) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("orvale-tmp-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path ini = dir / "quennet.ini";
+    {
+        std::ofstream(ini, std::ios::binary) << "COM=4;\r\n";
+        // A process that no longer exists, and this one (a store in progress).
+        std::ofstream(dir / "quennet.ini.999999999.0.tmp") << "COM=";
+        std::ofstream(dir / ("quennet.ini." + std::to_string(::getpid()) + ".7.tmp")) << "COM=";
+        std::ofstream(dir / "quennet.ini.notes.tmp") << "mine";
+        std::ofstream(dir / "other.ini.999999999.0.tmp") << "COM=";
+    }
+    PortFile file(ini.string());
+    EXPECT_EQ(file.read().portText, "COM4");
+    EXPECT_FALSE(fs::exists(dir / "quennet.ini.999999999.0.tmp"));
+    EXPECT_TRUE(fs::exists(dir / ("quennet.ini." + std::to_string(::getpid()) + ".7.tmp")));
+    EXPECT_TRUE(fs::exists(dir / "quennet.ini.notes.tmp"));
+    EXPECT_TRUE(fs::exists(dir / "other.ini.999999999.0.tmp"));
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace orvale::app

@@ -1,0 +1,334 @@
+#!/usr/bin/python3
+"""Measures Orvale as a whole program against the simulated device, and prints the figures.
+
+    scripts/measure.py load [--seconds 60]        CPU and repaints at the line's full rate and at 10/s
+    scripts/measure.py memory [--minutes 10]      resident size after 1 minute and after N minutes
+    scripts/measure.py pacing [--seconds 10]      gaps between the bytes of Orvale's commands
+    scripts/measure.py vanish [--count 100]       the device's line closed and re-made, N times
+    scripts/measure.py noisy [--minutes 10]       one byte in a thousand corrupted on the line
+    scripts/measure.py port-file [--count 1000]   SIGKILL in the middle of port file stores
+
+Build first (scripts/run.sh or cmake --build --preset dev); the programs are taken from
+build/dev unless --build names another build directory. Runs under a private Xvfb.
+"""
+
+import argparse
+import csv
+import os
+import pty
+import random
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LINE_LIMIT = 823  # position broadcasts a second that 115200 baud 8N1 carries
+
+
+class Session:
+    """A private X display, a work directory, and the processes started in it."""
+
+    def __init__(self, build):
+        self.build = build
+        self.work = tempfile.mkdtemp(prefix="orvale-measure-")
+        self.procs = []
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                                 "1600x1000x24", "-nolisten", "tcp"],
+                                pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.procs.append(xvfb)
+        display = b""
+        while not display.endswith(b"\n"):
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            display += chunk
+        os.close(read_fd)
+        self.env = dict(os.environ, DISPLAY=":" + display.decode().strip(), QT_QPA_PLATFORM="xcb",
+                        XDG_RUNTIME_DIR=self.work)
+        self.env.pop("WAYLAND_DISPLAY", None)
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def start_sim(self, *options):
+        link = self.path("quennet-port")
+        sim = subprocess.Popen([os.path.join(self.build, "sim", "quennet-sim"), "--link", link,
+                                *options], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               env=self.env)
+        sim.stdout.readline()  # the device path: the line exists
+        self.procs.append(sim)
+        return sim, link
+
+    def start_orvale(self, *options):
+        # A copy per run: the port file beside it starts fresh.
+        exe = self.path("Orvale")
+        shutil.copy(os.path.join(self.build, "app", "Orvale"), exe)
+        env = dict(self.env, ORVALE_STATS=self.path("stats"))
+        orvale = subprocess.Popen([exe, *options], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, env=env)
+        self.procs.append(orvale)
+        return orvale
+
+    def stats(self):
+        values = {}
+        try:
+            with open(self.path("stats")) as f:
+                for line in f:
+                    key, _, value = line.strip().partition("=")
+                    values[key] = int(value)
+        except (OSError, ValueError):
+            pass
+        return values
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.05)
+    raise RuntimeError(f"timed out waiting for {what}")
+
+
+def connected(session, before=0):
+    return session.stats().get("evaluations", 0) > before + 5
+
+
+def load(args):
+    for rate in (LINE_LIMIT - 2, 10):
+        session = Session(args.build)
+        try:
+            session.start_sim("--rate", str(rate), "--sweep")
+            orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+            wait_for(lambda: connected(session), 20, "Orvale to connect")
+            time.sleep(2)  # settle
+            cpu0, stats0, t0 = cpu_seconds(orvale.pid), session.stats(), time.monotonic()
+            time.sleep(args.seconds)
+            cpu1, t1 = cpu_seconds(orvale.pid), time.monotonic()
+            time.sleep(1.1)  # the stats file is written once a second
+            stats1 = session.stats()
+            wall = t1 - t0
+            evaluations = stats1["evaluations"] - stats0["evaluations"]
+            paints = stats1["paints"] - stats0["paints"]
+            frames = stats1["frames"] - stats0["frames"]
+            print(f"rate {rate}/s for {wall:.0f} s: CPU {100 * (cpu1 - cpu0) / wall:.1f} % of one "
+                  f"core; {evaluations / wall:.0f} evaluations/s; {frames / wall:.1f} repaint "
+                  f"frames/s; {paints / wall:.0f} widget paints/s "
+                  f"({paints / max(frames, 1):.1f} per frame, 45 paced widgets)")
+        finally:
+            session.close()
+
+
+def memory(args):
+    session = Session(args.build)
+    try:
+        session.start_sim("--rate", str(LINE_LIMIT - 2), "--sweep")
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+        wait_for(lambda: connected(session), 20, "Orvale to connect")
+        time.sleep(60)
+        first = rss_kib(orvale.pid)
+        print(f"resident after 1 minute: {first} KiB", flush=True)
+        for minute in range(2, args.minutes + 1):
+            time.sleep(60)
+            print(f"resident after {minute} minutes: {rss_kib(orvale.pid)} KiB", flush=True)
+        last = rss_kib(orvale.pid)
+        print(f"growth from minute 1 to minute {args.minutes}: {last - first} KiB "
+              f"({'within' if abs(last - first) <= 1024 else 'OVER'} 1 MiB)")
+    finally:
+        session.close()
+
+
+def pacing(args):
+    """This script plays a device that never answers: Orvale repeats the identify command at
+    every watchdog tick, and every byte's arrival is timed as it comes."""
+    session = Session(args.build)
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    try:
+        slave_path = os.ttyname(slave)
+        session.start_orvale("--port", f"COM1={slave_path}")
+        arrivals = []
+        deadline = time.monotonic() + args.seconds
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([master], [], [], 0.5)
+            if ready:
+                now = time.monotonic_ns()
+                for byte in os.read(master, 64):
+                    arrivals.append((now, byte))
+        gaps, merged, commands = [], 0, 0
+        for (t0, b0), (t1, b1) in zip(arrivals, arrivals[1:]):
+            if b0 == 0x0A:  # LF ends a command; the next starts a tick later
+                commands += 1
+                continue
+            if t1 == t0:
+                merged += 1  # two bytes in one read: the reader was late, not the sender early
+                continue
+            gaps.append((t1 - t0) / 1e6)
+        gaps.sort()
+        print(f"{commands} commands, {len(gaps)} timed gaps between their bytes "
+              f"({merged} pairs read together)")
+        if gaps:
+            print(f"gap ms: min {gaps[0]:.3f}, median {statistics.median(gaps):.3f}, "
+                  f"99th {gaps[int(len(gaps) * 0.99)]:.3f}, max {gaps[-1]:.3f}; "
+                  f"{sum(g < 2.0 for g in gaps)} below 2.0 ms, {sum(g > 3.0 for g in gaps)} above 3 ms")
+    finally:
+        os.close(master)
+        os.close(slave)
+        session.close()
+
+
+def identities(path):
+    try:
+        with open(path, newline="") as f:
+            return sum(1 for line in f if line.startswith("# model:"))
+    except OSError:
+        return 0
+
+
+def vanish(args):
+    session = Session(args.build)
+    try:
+        sim, link = session.start_sim("--rate", "10")
+        log = session.path("drive.csv")
+        orvale = session.start_orvale("--port", f"COM1={link}", "--log", log)
+        wait_for(lambda: identities(log) >= 1, 20, "the first identification")
+        worst, boxes_before, gone_cpu = 0.0, session.stats().get("message_boxes", 0), []
+        for i in range(args.count):
+            seen = identities(log)
+            sim.send_signal(signal.SIGUSR1)  # the adapter is pulled
+            cpu0 = cpu_seconds(orvale.pid)
+            time.sleep(1.5)
+            gone_cpu.append(100 * (cpu_seconds(orvale.pid) - cpu0) / 1.5)
+            sim.send_signal(signal.SIGUSR2)  # and plugged back in
+            back = time.monotonic()
+            wait_for(lambda: identities(log) > seen, 10, f"reconnection {i + 1}")
+            worst = max(worst, time.monotonic() - back)
+            if orvale.poll() is not None:
+                raise RuntimeError(f"Orvale ended after {i + 1} disappearances")
+        time.sleep(1.1)
+        boxes = session.stats().get("message_boxes", 0) - boxes_before
+        print(f"{args.count} disappearances: Orvale alive; connected again at most "
+              f"{worst:.2f} s after the device came back; CPU while gone max "
+              f"{max(gone_cpu):.1f} %, median {statistics.median(gone_cpu):.1f} %; "
+              f"{boxes} error boxes in all")
+    finally:
+        session.close()
+
+
+def noisy(args):
+    session = Session(args.build)
+    try:
+        session.start_sim("--rate", str(LINE_LIMIT - 2), "--sweep", "--corrupt", "1000",
+                          "--seed", str(random.randrange(1 << 30)))
+        log = session.path("drive.csv")
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}",
+                                      "--log", log)
+        wait_for(lambda: connected(session), 20, "Orvale to connect")
+        end = time.monotonic() + 60 * args.minutes
+        while time.monotonic() < end:
+            time.sleep(5)
+            if orvale.poll() is not None:
+                raise RuntimeError("Orvale ended")
+        before = session.stats().get("evaluations", 0)
+        time.sleep(2.2)
+        if session.stats().get("evaluations", 0) <= before:
+            raise RuntimeError("Orvale stopped following the device")
+        orvale.terminate()
+        orvale.wait(10)
+        # Every row of the same position must show the same values (the date and time box
+        # aside), and no position may lie outside what the device sends.
+        shown, rows, odd = {}, 0, []
+        with open(log, newline="") as f:
+            reader = csv.reader(f)
+            header = next(reader)
+            date = header.index("yy/mm/dd/hr/min/sec")
+            for row in reader:
+                if not row or row[0].startswith("#") or len(row) != len(header):
+                    continue
+                rows += 1
+                position = int(row[1])
+                values = tuple(v for i, v in enumerate(row[2:], 2) if i != date)
+                if position > 100 or shown.setdefault(position, values) != values:
+                    odd.append(row[:3])
+        print(f"{args.minutes} minutes at one corrupt byte in 1000: {rows} rows, "
+              f"{len(shown)} positions, {len(odd)} rows showing what no valid broadcast carried")
+        for row in odd[:10]:
+            print("  ", row)
+    finally:
+        session.close()
+
+
+def port_file(args):
+    work = tempfile.mkdtemp(prefix="orvale-portfile-")
+    path = os.path.join(work, "quennet.ini")
+    storer = os.path.join(args.build, "tests", "app", "port_file_storer")
+    with open(path, "wb") as f:
+        f.write(b"; bench 3\r\nCOM=3;\r\n")
+    bad = []
+    try:
+        for i in range(args.count):
+            proc = subprocess.Popen([storer, path])
+            time.sleep(random.uniform(0.001, 0.02))
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            with open(path, "rb") as f:
+                contents = f.read()
+            if contents not in (b"; bench 3\r\nCOM=3;\r\n", b"; bench 3\r\nCOM=12;\r\n"):
+                bad.append(contents)
+        leftovers = [n for n in os.listdir(work) if n != "quennet.ini"]
+        print(f"{args.count} stores killed: {args.count - len(bad)} read back as the old or the "
+              f"new port, {len(bad)} otherwise; {len(leftovers)} temporary files left behind")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "dev"))
+    sub = parser.add_subparsers(dest="what", required=True)
+    sub.add_parser("load").add_argument("--seconds", type=int, default=60)
+    sub.add_parser("memory").add_argument("--minutes", type=int, default=10)
+    sub.add_parser("pacing").add_argument("--seconds", type=int, default=10)
+    sub.add_parser("vanish").add_argument("--count", type=int, default=100)
+    sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
+    sub.add_parser("port-file").add_argument("--count", type=int, default=1000)
+    args = parser.parse_args()
+    {"load": load, "memory": memory, "pacing": pacing, "vanish": vanish, "noisy": noisy,
+     "port-file": port_file}[args.what](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
