@@ -1,9 +1,42 @@
 #!/usr/bin/env bash
-# Builds Orvale with warnings as errors and runs every test.
+# Builds Orvale and passes every test: the whole suite with warnings as errors, the suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzz
+# target. ORVALE_FUZZ_SECONDS sets how long each fuzz target runs (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The end-to-end tests run under Xvfb and read the window through the accessibility bus.
-scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0
+# The end-to-end tests run under Xvfb and read the window through the accessibility bus; the
+# fuzz targets need clang's libFuzzer.
+scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 \
+  desktop-file-utils clang libclang-rt-dev
+
+echo "== build and test (warnings are errors)"
 cmake --preset ci >/dev/null
 cmake --build --preset ci
 ctest --preset ci -j "$(nproc)"
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+# The end-to-end and install tests drive the program from outside; the unit, window and
+# pseudo-terminal tests are the ones the sanitizers watch.
+ctest --preset asan -j "$(nproc)" -E '^(e2e|install|cli)\.'
+
+echo "== fuzz the receiver and the port file reader"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+seconds="${ORVALE_FUZZ_SECONDS:-30}"
+for target in receiver port_file; do
+  corpus=$(mktemp -d)
+  log="$corpus.log"
+  status=0
+  build/fuzz/fuzz/fuzz_${target} -max_total_time="$seconds" -print_final_stats=1 \
+    "$corpus" "fuzz/corpus/${target}" >"$log" 2>&1 || status=$?
+  grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$log" >&2
+    echo "fuzz_${target} found a fault (exit $status)" >&2
+    exit 1
+  fi
+  rm -rf "$corpus" "$log"
+done
+echo "== all tests passed"
