@@ -66,15 +66,29 @@ int main(int argc, char** argv) {
         if (!options.recordPath.empty()) {
             record = std::make_unique<RecordFile>(options.recordPath);
         }
+        std::unique_ptr<RecordFile> recordTimes;
+        if (!options.recordTimesPath.empty()) {
+            recordTimes = std::make_unique<RecordFile>(options.recordTimesPath);
+        }
         PtyDevice device(options.device, options.linkPath);
         device.setFaults(options.faults);
-        if (record) {
-            device.setReceiveObserver([&record, program](std::string_view bytes) {
-                try {
-                    record->append(bytes);
-                } catch (const std::exception& error) {
-                    // The device goes on; the record is then incomplete, and says so.
-                    std::cerr << program << ": " << error.what() << '\n';
+        if (record || recordTimes) {
+            device.setReceiveObserver([&record, &recordTimes, program](std::string_view bytes) {
+                // Taken first, so that writing the plain record never makes a chunk look late.
+                const std::int64_t now = monotonicMicroseconds();
+                const auto append = [program](RecordFile& file, std::string_view text) {
+                    try {
+                        file.append(text);
+                    } catch (const std::exception& error) {
+                        // The device goes on; the record is then incomplete, and says so.
+                        std::cerr << program << ": " << error.what() << '\n';
+                    }
+                };
+                if (record) {
+                    append(*record, bytes);
+                }
+                if (recordTimes) {
+                    append(*recordTimes, timedRecordLine(now, bytes));
                 }
             });
         }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 
 namespace orvale::sim {
@@ -30,6 +31,25 @@ void RecordFile::append(std::string_view bytes) {
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+std::int64_t monotonicMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1'000;
+}
+
+std::string timedRecordLine(std::int64_t microseconds, std::string_view bytes) {
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
+    std::string line = std::to_string(microseconds);
+    line += ' ';
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        line += kDigits[byte >> 4];
+        line += kDigits[byte & 0xF];
+    }
+    line += '\n';
+    return line;
 }
 
 }  // namespace orvale::sim

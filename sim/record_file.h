@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,14 @@ private:
     std::string m_path;
     int m_fd = -1;
 };
+
+/// The system's monotonic clock (CLOCK_MONOTONIC) in microseconds: the clock that other
+/// processes on the machine read too, so a test can set a record's times beside its own.
+std::int64_t monotonicMicroseconds();
+
+/// One line of a timed record: `microseconds`, a blank, `bytes` as upper-case hex pairs in
+/// ordinary order (high nibble first, unlike the device's own hex pairs) and LF.
+/// (123, "AT") gives "123 4154\n".
+std::string timedRecordLine(std::int64_t microseconds, std::string_view bytes);
 
 }  // namespace orvale::sim

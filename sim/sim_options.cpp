@@ -53,6 +53,11 @@ const std::array kOptions = {
                o.recordPath = v;
                return std::string(v.empty() ? "expects a path" : "");
            }},
+    Option{"--record-times", true,
+           [](SimOptions& o, std::string_view v) {
+               o.recordTimesPath = v;
+               return std::string(v.empty() ? "expects a path" : "");
+           }},
     Option{"--control", true,
            [](SimOptions& o, std::string_view v) {
                o.controlPath = v;
@@ -277,6 +282,9 @@ Faults:
 
 Tests:
   --record FILE        write every byte the device receives to FILE as it arrives
+  --record-times FILE  write one line per chunk received to FILE: the system's monotonic
+                       clock (CLOCK_MONOTONIC) in microseconds, a blank, the chunk's bytes
+                       as hex pairs in ordinary order (high nibble first) and LF
   --control FIFO       read control lines from the named pipe FIFO (made if missing), and
                        report each on stderr as "quennet-sim: control: LINE" once applied
                        (with ": " and the reason added when it was refused):

@@ -15,9 +15,10 @@ struct SimOptions {
     DeviceConfig device;
     Faults faults;
     std::string linkPath;
-    std::string recordPath;   ///< empty: received bytes are not written anywhere
-    std::string controlPath;  ///< empty: no control pipe
-    bool clockGiven = false;  ///< false: the program starts the device clock from local time
+    std::string recordPath;       ///< empty: received bytes are not written anywhere
+    std::string recordTimesPath;  ///< empty: no record of when each chunk arrived
+    std::string controlPath;      ///< empty: no control pipe
+    bool clockGiven = false;      ///< false: the program starts the device clock from local time
 };
 
 struct ParsedOptions {

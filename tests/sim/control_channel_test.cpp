@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -185,6 +187,28 @@ TEST(RecordFile, EmptiesTheFileThenHoldsEveryChunkAtOnce) {
     EXPECT_EQ(contents(), "AT ID?\r\n");
     record.append(std::string_view("\0\xff", 2));
     EXPECT_EQ(contents(), std::string("AT ID?\r\n\0\xff", 10));
+}
+
+TEST(RecordFile, TimedLineIsTheTimeAndTheChunkInHex) {
+    EXPECT_EQ(timedRecordLine(0, ""), "0 \n");
+    EXPECT_EQ(timedRecordLine(123, "AT"), "123 4154\n");
+    // Ordinary hex order, not the device's low-nibble-first pairs: 0x0F is "0F".
+    EXPECT_EQ(timedRecordLine(9'000'000'000'123, "AT ID?\r\n"), "9000000000123 41542049443F0D0A\n");
+    EXPECT_EQ(timedRecordLine(7, std::string_view("\0\x0f\xf0\xff", 4)), "7 000FF0FF\n");
+}
+
+TEST(RecordFile, TimesAreTheSystemsMonotonicClock) {
+    // Another process sets the record's times beside its own CLOCK_MONOTONIC readings.
+    const auto read = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return std::int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1'000;
+    };
+    const std::int64_t before = read();
+    const std::int64_t taken = monotonicMicroseconds();
+    const std::int64_t after = read();
+    EXPECT_LE(before, taken);
+    EXPECT_LE(taken, after);
 }
 
 TEST(RecordFile, ThrowsWhenTheFileCannotBeMade) {

@@ -70,6 +70,8 @@ TEST(SimOptions, FullCommandLine) {
                                "--no-settings-ack",
                                "--record",
                                "/tmp/q.rec",
+                               "--record-times",
+                               "/tmp/q.times",
                                "--control=/tmp/q.ctl"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const SimOptions& o = *parsed.options;
@@ -80,6 +82,7 @@ TEST(SimOptions, FullCommandLine) {
     EXPECT_EQ(o.device.broadcastRate, 100u);
     EXPECT_EQ(o.linkPath, "/tmp/q");
     EXPECT_EQ(o.recordPath, "/tmp/q.rec");
+    EXPECT_EQ(o.recordTimesPath, "/tmp/q.times");
     EXPECT_EQ(o.controlPath, "/tmp/q.ctl");
     EXPECT_EQ(o.device.clockStartMs, ((12u * 60 + 34) * 60 + 56) * 1000);
     EXPECT_TRUE(o.clockGiven);
@@ -101,6 +104,7 @@ TEST(SimOptions, RefusedArguments) {
         {"--serial", "-1"}, {"--can-baud", "5"},  {"--clock", "24:00:00"},
         {"--split", "0"},   {"--vin-style", "2"}, {"--position", "101"},
         {"positional"},     {"--record"},         {"--control="},
+        {"--record-times"}, {"--record-times="},
     };
     for (const auto& args : cases) {
         const auto parsed = parse(args);
