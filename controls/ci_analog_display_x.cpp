@@ -103,6 +103,7 @@ void CiAnalogDisplayX::refreshText() {
     QString text = formatValue(m_value, m_precision, m_unitsText);
     if (text == m_text) return;
     m_text = std::move(text);
+    m_staticTextStale = true;
     RepaintPacer::instance().request(this);
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::DescriptionChanged);
@@ -127,25 +128,46 @@ QSize CiAnalogDisplayX::minimumSizeHint() const {
 
 void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
     RepaintPacer::instance().countPaint();
+    const qreal ratio = devicePixelRatioF();
+    if (m_face.isNull() || m_face.size() != size() * ratio) {
+        // The face and its sunken frame change only with the size (and the style): drawn once.
+        m_face = QPixmap(size() * ratio);
+        m_face.setDevicePixelRatio(ratio);
+        m_face.fill(kFaceColour);
+        QPainter facePainter(&m_face);
+        drawFrame(&facePainter);
+    }
     QPainter painter(this);
-    const QRect face = contentsRect();
-    painter.fillRect(rect(), kFaceColour);
+    painter.drawPixmap(0, 0, m_face);
+
     const QFont font = digitFont(this->font());
+    if (m_staticTextStale) {
+        m_staticText.setText(m_text);
+        m_staticText.prepare(QTransform(), font);
+        m_staticTextStale = false;
+    }
     painter.setFont(font);
     painter.setPen(isEnabled() ? kDigitColour : kDisabledDigitColour);
+    const QRect face = contentsRect();
     const QRect textArea = face.adjusted(kTextMargin, 0, -kTextMargin, 0);
     // Right-aligned like a counter; a text too long for the face keeps its leading digits and
     // loses the units instead.
-    const bool fits = QFontMetrics(font).horizontalAdvance(m_text) <= textArea.width();
+    const QSizeF textSize = m_staticText.size();
+    const bool fits = textSize.width() <= textArea.width();
+    const qreal x = fits ? textArea.right() + 1 - textSize.width() : textArea.left();
+    const qreal y = textArea.top() + (textArea.height() - textSize.height()) / 2;
     painter.setClipRect(face);
-    const Qt::Alignment alignment = Qt::AlignVCenter | (fits ? Qt::AlignRight : Qt::AlignLeft);
-    painter.drawText(textArea, static_cast<int>(alignment.toInt()), m_text);
-    painter.setClipping(false);
-    drawFrame(&painter);
+    painter.drawStaticText(QPointF(x, y), m_staticText);
 }
 
 void CiAnalogDisplayX::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange) updateGeometry();
+    if (event->type() == QEvent::FontChange) {
+        m_staticTextStale = true;
+        updateGeometry();
+    }
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::EnabledChange) {
+        m_face = QPixmap();
+    }
     QFrame::changeEvent(event);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFrame>
+#include <QPixmap>
+#include <QStaticText>
 #include <QString>
 
 namespace orvale::controls {
@@ -64,6 +66,11 @@ private:
 
     QString m_unitsText;
     QString m_text;
+    // What painting reuses between frames: the face with its frame, drawn once per size and
+    // state, and the laid-out text, laid out once per change.
+    QPixmap m_face;
+    QStaticText m_staticText;
+    bool m_staticTextStale = true;
     double m_value = 0.0;
     int m_precision = kDefaultPrecision;
 };

@@ -90,6 +90,13 @@ void CMainDialog::buildWindow() {
     if (auto* exit = qobject_cast<QPushButton*>(control(link::control::kExit))) {
         exit->setDefault(true);
     }
+    // Boxes and the slider that change with the position paint their whole rectangle, so a
+    // change repaints them alone and not the frames behind them.
+    for (auto& [id, widget] : m_controls) {
+        if (qobject_cast<QLineEdit*>(widget) != nullptr || widget == m_slider) {
+            widget->setAutoFillBackground(true);
+        }
+    }
 }
 
 void CMainDialog::wireEvents() {
@@ -212,7 +219,10 @@ void CMainDialog::pushText(BoundEdit& bound, const std::string& value) {
 }
 
 void CMainDialog::pushFields() {
-    if (m_portList) {
+    // Resolving the port text against the list is skipped when neither changed since the last
+    // push: pushes come with every broadcast.
+    if (m_portList && (m_fields.portText != m_portTextPushed ||
+                       m_portList->currentIndex() != m_portIndexPushed)) {
         // The first entry that begins with the text, letters compared without regard to case;
         // a text that begins no entry leaves the selection as it is.
         const QString text = fromLatin1(m_fields.portText);
@@ -222,6 +232,8 @@ void CMainDialog::pushFields() {
                 break;
             }
         }
+        m_portTextPushed = m_fields.portText;
+        m_portIndexPushed = m_portList->currentIndex();
     }
     pushText(m_identityEdits[link::control::kProductId], m_fields.modelName);
     pushText(m_identityEdits[link::control::kSerialNumber], std::to_string(m_fields.serialNumber));

@@ -150,6 +150,8 @@ private:
     QCheckBox* m_dynamic = nullptr;
     QCheckBox* m_quiet = nullptr;
     std::map<int, BoundEdit> m_identityEdits;
+    std::string m_portTextPushed;
+    int m_portIndexPushed = -2;
     std::array<BoundEdit, model::kTextDisplayCount> m_parameterEdits{};
     std::array<std::string, model::kTextDisplayCount> m_parameterTexts{};
     std::array<controls::CiAnalogDisplayX*, model::kNumericDisplayCount> m_displays{};
