@@ -14,6 +14,7 @@
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
 #include "controls/repaint_pacer.h"
+#include "controls/system_menu.h"
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
@@ -172,6 +173,7 @@ void CMainDialog::OnInitDialog() {
     m_initialised = true;
     // Where the platform has a real system menu, the entry is added to it there; everywhere the
     // window's context menu offers it (contextMenuEvent).
+    controls::appendSystemMenuEntry(*this, kAboutCommand, QString::fromLatin1(kAboutMenuText));
     guarded([this] {
         teardown();
         m_fields.portText = m_portFile.read();
@@ -512,13 +514,21 @@ void CMainDialog::runDeviceInfo() {
 
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* about = menu.addAction(QStringLiteral("&About Orvale..."));
+    QAction* about = menu.addAction(QString::fromLatin1(kAboutMenuText));
     if (menu.exec(event->globalPos()) == about) {
         OnSysCommand(kAboutCommand);
     }
 }
 
-void CMainDialog::changeEvent(QEvent* event) { QDialog::changeEvent(event); }
+bool CMainDialog::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const unsigned command = controls::systemCommandOf(message);
+    if ((command & 0xFFF0u) == kAboutCommand) {
+        OnSysCommand(command);
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
 
 WindowState CMainDialog::windowState() const {
     const QWidget* connectButton = control(link::control::kConnect);

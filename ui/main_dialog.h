@@ -111,7 +111,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     struct BoundEdit {
