@@ -12,54 +12,14 @@
 #include "link/protocol.h"
 #include "link/receiver.h"
 #include "model/presentation.h"
+#include "tests/support/headless_window.h"
 
 namespace {
 
 using namespace orvale;
 
-// The window as the receiver sees it, minus the widgets: evaluation into a presentation.
-class HeadlessWindow final : public link::WindowPort {
-public:
-    void pullFields() override {}
-    void pushFields() override {}
-    void enableControl(int, bool) override {}
-    void restartWatchdog(unsigned) override {}
-    void stopWatchdog() override {}
-    void disconnectDevice() override {}
-    void storePortFile() override {}
-    void setSliderPosition(double position) override { slider = position; }
-    void evaluateModel(std::uint8_t position) override {
-        const model::PresentationInputs inputs{fields.modelName, fields.serialNumber,
-                                               fields.vinStyle, fields.clockText};
-        model::evaluate(position, state.productId, inputs, vin, presentation);
-        ++evaluations;
-    }
-    void showMessage(std::string_view, link::MessageIcon) override {}
-
-    link::ConnectionState state;
-    link::WindowFields fields;
-    model::VinBuffer vin;
-    model::Presentation presentation;
-    double slider = 0;
-    std::size_t evaluations = 0;
-};
-
-class NoSerial final : public link::SerialControl {
-public:
-    void SetCommPort(short) override {}
-    void SetInputLen(short) override {}
-    bool GetPortOpen() override { return true; }
-    void SetPortOpen(bool) override {}
-    void SetRThreshold(short) override {}
-    void SetSettings(std::string_view) override {}
-    void SetOutput(std::span<const std::uint8_t>) override {}
-    std::span<const std::uint8_t> GetInput() override { return {}; }
-    short GetCommEvent() override { return link::comm_event::kReceive; }
-    void SetInputMode(long) override {}
-};
-
 // A connected Duo Plus on firmware 0.3B: broadcasts are applied.
-void identify(HeadlessWindow& window, link::Receiver& receiver) {
+void identify(test::HeadlessWindow& window, link::Receiver& receiver) {
     window.state.portOpen = true;
     window.state.identityAwaited = true;
     window.fields.modelName = "Quennet Duo Plus";
@@ -83,8 +43,8 @@ std::string saturatedSecond() {
 
 // Delivered in chunks of `state.range(0)` bytes, as receive events would.
 void BM_ReceivePath(benchmark::State& state) {
-    NoSerial serial;
-    HeadlessWindow window;
+    test::NoSerial serial;
+    test::HeadlessWindow window;
     link::Receiver receiver(serial, window, window.state, window.fields);
     identify(window, receiver);
     const std::string second = saturatedSecond();

@@ -11,50 +11,11 @@
 #include "link/framer.h"
 #include "link/receiver.h"
 #include "model/presentation.h"
+#include "tests/support/headless_window.h"
 
 namespace {
 
 using namespace orvale;
-
-class FuzzWindow final : public link::WindowPort {
-public:
-    void pullFields() override {}
-    void pushFields() override {}
-    void enableControl(int, bool) override {}
-    void restartWatchdog(unsigned) override {}
-    void stopWatchdog() override {}
-    void disconnectDevice() override {
-        state.portOpen = false;
-        state.productId = 0;
-    }
-    void storePortFile() override {}
-    void setSliderPosition(double) override {}
-    void evaluateModel(std::uint8_t position) override {
-        const model::PresentationInputs inputs{fields.modelName, fields.serialNumber,
-                                               fields.vinStyle, fields.clockText};
-        model::evaluate(position, state.productId, inputs, vin, presentation);
-    }
-    void showMessage(std::string_view, link::MessageIcon) override {}
-
-    link::ConnectionState state;
-    link::WindowFields fields;
-    model::VinBuffer vin;
-    model::Presentation presentation;
-};
-
-class NoSerial final : public link::SerialControl {
-public:
-    void SetCommPort(short) override {}
-    void SetInputLen(short) override {}
-    bool GetPortOpen() override { return true; }
-    void SetPortOpen(bool) override {}
-    void SetRThreshold(short) override {}
-    void SetSettings(std::string_view) override {}
-    void SetOutput(std::span<const std::uint8_t>) override {}
-    std::span<const std::uint8_t> GetInput() override { return {}; }
-    short GetCommEvent() override { return link::comm_event::kReceive; }
-    void SetInputMode(long) override {}
-};
 
 std::vector<std::string> frames(std::span<const std::uint8_t> bytes, std::size_t split) {
     link::Framer framer;
@@ -86,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t split = bytes.empty() ? 0 : (control * 7u) % (bytes.size() + 1);
     if (frames(bytes, 0) != frames(bytes, split)) std::abort();
 
-    NoSerial serial;
-    FuzzWindow window;
+    test::NoSerial serial;
+    test::HeadlessWindow window;
     window.state.portOpen = true;
     window.state.identityAwaited = (control & 1u) != 0;
     window.state.revisionReceived = (control & 2u) != 0;
