@@ -28,8 +28,12 @@ KEY_QUIET = b"AT KI3405\r\n"
 
 # X key symbols.
 SPACE = 0x20
+RETURN = 0xFF0D
 LEFT = 0xFF51
+UP = 0xFF52
 RIGHT = 0xFF53
+DOWN = 0xFF54
+MENU = 0xFF67
 
 REMOTE_GROUP = ("Control position", "Down", "Up", "Dynamic", "Quiet")
 IDENTITY_BOXES = ("Product ID", "Serial Number", "Firmware Version", "CAN Baud Rate",
@@ -119,6 +123,7 @@ class World:
         self.runtime = os.path.join(self.dir, "run")
         os.mkdir(self.runtime, 0o700)
         self.processes = []  # (name, Popen), stopped in reverse order
+        self.threads_started = False  # set once pyatspi runs threads in this process
         self.bus_group = None
         self.env = {key: value for key, value in os.environ.items()
                     if key not in ("WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "SESSION_MANAGER",
@@ -139,7 +144,12 @@ class World:
         kwargs.setdefault("stdout", subprocess.DEVNULL)
         if "stderr" not in kwargs:
             kwargs["stderr"] = self.log_file(name)
-        process = subprocess.Popen(argv, preexec_fn=_die_with_parent, **kwargs)
+        if self.threads_started:
+            # Python code between fork and exec may deadlock once other threads hold locks;
+            # setpriv asks for the same signal and then becomes the program (same pid).
+            process = subprocess.Popen(["setpriv", "--pdeathsig", "TERM", "--", *argv], **kwargs)
+        else:
+            process = subprocess.Popen(argv, preexec_fn=_die_with_parent, **kwargs)
         self.processes.append((name, process))
         return process
 
@@ -210,10 +220,11 @@ class Device:
         self.world = world
         self.link = world.path("quennet-port")
         self.record_path = world.path("received.bin")
+        self.times_path = world.path("received.times")
         self.control_path = world.path("control.fifo")
         self.stderr_path = world.path("sim.log")
         argv = [sim, "--link", self.link, "--record", self.record_path,
-                "--control", self.control_path, *args]
+                "--record-times", self.times_path, "--control", self.control_path, *args]
         log("device: " + " ".join(argv[1:]))
         self.process = world.spawn("sim", argv, stdout=subprocess.PIPE,
                                    stderr=open(self.stderr_path, "wb"))
@@ -227,6 +238,18 @@ class Device:
 
     def count(self, command):
         return self.received().count(command)
+
+    def received_timed(self):
+        """What the device received, one (monotonic seconds, byte) per byte, from the timed
+        record; the clock is this process's time.monotonic(). A line still being written is
+        left out."""
+        with open(self.times_path, "rb") as f:
+            lines = f.read().split(b"\n")[:-1]
+        timed = []
+        for line in lines:
+            micros, chunk = line.split(b" ")
+            timed.extend((int(micros) / 1e6, byte) for byte in bytes.fromhex(chunk.decode()))
+        return timed
 
     def control(self, line):
         """Sends a control line and returns once the device has applied it."""
@@ -293,38 +316,195 @@ def wait_stable(read, what, quiet_for, timeout=DEADLINE):
 
 # --- the window, as the accessibility bus shows it -----------------------------------------
 
-class Window:
-    """Orvale's main window through AT-SPI: controls found by accessible name."""
+class Controls:
+    """The named objects of one top-level window of Orvale's, as the accessibility bus shows
+    them: looked up by accessible name, read and acted on."""
 
-    def __init__(self, world, orvale, port_args, port_file=None):
+    def _attach(self, pyatspi, root):
+        self.pyatspi = pyatspi
+        self.root = root
+        self.controls = {}
+        self.combos = []  # in creation order; their names change with their selection
+        self._index(root)
+
+    def _alive(self):
+        raise NotImplementedError
+
+    def _index(self, accessible):
+        for i in range(accessible.childCount):
+            child = accessible.getChildAtIndex(i)
+            if child is None:
+                continue
+            self.controls.setdefault(child.name, []).append(child)
+            # A list's entries (the port list has 50) are looked at on their own.
+            if child.getRole() == self.pyatspi.ROLE_COMBO_BOX:
+                self.combos.append(child)
+            else:
+                self._index(child)
+
+    # Lookup. Label frames carry their box's name too; they are panels, the boxes are not.
+    def all_named(self, name):
+        return self.controls.get(name, [])
+
+    def control(self, name):
+        found = [a for a in self.all_named(name) if a.getRole() != self.pyatspi.ROLE_PANEL]
+        check(len(found) == 1, f"expected one control named {name!r}, found {len(found)}")
+        return found[0]
+
+    def combo_boxes(self):
+        """The combo boxes in creation order. Qt names a combo box after its selection."""
+        return list(self.combos)
+
+    # Reading.
+    def text(self, name):
+        """The text of a read-only edit."""
+        return self.control(name).queryText().getText(0, -1)
+
+    def states_of(self, accessible):
+        return {self.pyatspi.stateToString(s) for s in accessible.getState().getStates()}
+
+    def states(self, name):
+        return self.states_of(self.control(name))
+
+    def enabled(self, name):
+        return "enabled" in self.states(name)
+
+    def checked(self, name):
+        return "checked" in self.states(name)
+
+    # Acting.
+    def press(self, name):
+        """The button's or check box's own action, as a screen reader's user would."""
+        self._alive()
+        act(self.control(name), ("Press", "Toggle", "click"), name,
+            lambda: sorted(self.states(name)))
+
+    def active(self):
+        """Whether the window has the keyboard. Without a window manager nobody gives it back
+        when a window over it has closed."""
+        return "active" in self.states_of(self.root)
+
+    def focus(self, name):
+        check(self.active(), f"the keyboard focus for {name!r}: the window is not active")
+        component = self.control(name).queryComponent()
+        wait_until(lambda: component.grabFocus() and "focused" in self.states(name),
+                   f"{name!r} to take the keyboard focus",
+                   describe=lambda: sorted(self.states(name)))
+
+    def right_click(self, name):
+        """A click of the right mouse button in the middle of the control."""
+        self._alive()
+        x, y, width, height = self.control(name).queryComponent().getExtents(
+            self.pyatspi.DESKTOP_COORDS)
+        self.pyatspi.Registry.generateMouseEvent(x + width // 2, y + height // 2, "b3c")
+        log(f"right click on {name}")
+
+    def key(self, keysym):
+        """A key press and release on the X server, to whatever has the focus."""
+        self._alive()
+        self.pyatspi.Registry.generateKeyboardEvent(keysym, None, self.pyatspi.KEY_SYM)
+
+    def choose(self, combo, item):
+        """Selects `item` in a closed combo box as the keyboard does: opens its list, moves
+        the highlight there with the arrow keys and takes it with Return. The box's current
+        item changes once, from the old item to `item`, and never passes the ones between."""
+        self._alive()
+        check("enabled" in self.states_of(combo), f"{combo.name!r}: the list is not enabled")
+        entries = [a for a in descendants(combo) if a.getRole() == self.pyatspi.ROLE_LIST_ITEM]
+        names = [a.name for a in entries]
+        check(item in names, f"{combo.name!r} holds no {item!r}: {names}")
+        popup = [a for a in descendants(combo) if a.getRole() == self.pyatspi.ROLE_LIST][0]
+
+        def highlighted():
+            return [a.name for a in entries if {"selected", "focused"} <= self.states_of(a)]
+
+        def on(index):
+            return {"selected", "focused"} <= self.states_of(entries[index])
+
+        current = names.index(combo.name)
+        act(combo, ("ShowMenu",), f"the list {combo.name!r}")
+        wait_until(lambda: "showing" in self.states_of(popup) and on(current),
+                   f"the list {combo.name!r} to open on its current item",
+                   describe=lambda: (sorted(self.states_of(popup)), highlighted()))
+        target = names.index(item)
+        while current != target:
+            step = 1 if target > current else -1
+            self.key(DOWN if step > 0 else UP)
+            wait_until(lambda n=current + step: on(n),
+                       f"the highlight on {names[current + step]!r}", describe=highlighted)
+            current += step
+        check(highlighted() == [item], f"highlighted in the list: {highlighted()}")
+        self.key(RETURN)
+        wait_until(lambda: combo.name == item and "showing" not in self.states_of(popup),
+                   f"the list to close on {item!r}", describe=lambda: combo.name)
+        log(f"chose {item} in the list")
+
+    # Waiting.
+    def wait_text(self, name, expected, timeout=DEADLINE):
+        return wait_until(lambda: self.text(name) == expected,
+                          f"{name!r} to read {expected!r}", timeout,
+                          describe=lambda: self.text(name))
+
+    def wait_state(self, name, state, present=True, timeout=DEADLINE):
+        return wait_until(lambda: (state in self.states(name)) == present,
+                          f"{name!r} to be {'' if present else 'not '}{state}", timeout,
+                          describe=lambda: sorted(self.states(name)))
+
+
+def act(accessible, wanted, what, describe_states=lambda: "?"):
+    """Runs the first of the `wanted` actions that `accessible` offers."""
+    action = accessible.queryAction()
+    names = [action.getName(i) for i in range(action.nActions)]
+    for name in wanted:
+        if name in names:
+            check(action.doAction(names.index(name)), f"{what}: {name} refused")
+            log(f"pressed {what}" if name != "ShowMenu" else f"opened {what}")
+            return
+    raise Failure(f"{what} offers none of {list(wanted)} (actions: {names}, "
+                  f"states: {describe_states()})")
+
+
+class Window(Controls):
+    """Orvale's main window through AT-SPI: controls found by accessible name.
+
+    `fresh`: Orvale is copied into a new directory of its own, with `port_file` as its port
+    file (None: no file); otherwise the executable copied there before starts again, with the
+    port file that it left. `before_window(window)` runs once Orvale is on the accessibility
+    bus and before its main window is looked for (a message box at start-up holds it back)."""
+
+    def __init__(self, world, orvale, port_args, port_file=None, fresh=True, before_window=None):
         self.world = world
         app_dir = world.path("app")
-        os.mkdir(app_dir)
         self.exe = os.path.join(app_dir, "Orvale")
-        shutil.copy2(orvale, self.exe)
         self.port_file = os.path.join(app_dir, "quennet.ini")
-        if port_file is not None:
-            with open(self.port_file, "wb") as f:
-                f.write(port_file)
+        if fresh:
+            os.mkdir(app_dir)
+            shutil.copy2(orvale, self.exe)
+            if port_file is not None:
+                with open(self.port_file, "wb") as f:
+                    f.write(port_file)
         env = dict(world.env, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         self.process = world.spawn("orvale", [self.exe, *port_args], env=env, cwd=app_dir)
         log(f"Orvale {' '.join(port_args)} (pid {self.process.pid})")
 
         # pyatspi finds the display and the session bus when first imported, so only now; and
-        # after the last spawn, since it starts threads of its own.
+        # after the first spawns, since it starts threads of its own.
         os.environ.update({k: world.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                                                      "XDG_RUNTIME_DIR")})
         import pyatspi  # pylint: disable=import-outside-toplevel
         from gi.repository import Atspi  # pylint: disable=import-outside-toplevel
+        world.threads_started = True
         self.pyatspi = pyatspi
 
         self.app = wait_until(self._find_app, "Orvale on the accessibility bus")
         # Every read goes to the program: a cached state could be stale.
         self.app.set_cache_mask(Atspi.Cache.NONE)
+        self.window = None
+        if before_window is not None:
+            before_window(self)
         self.window = wait_until(self._find_main_window, "the main window")
-        self.controls = {}
-        self._index(self.window)
+        self._attach(pyatspi, self.window)
         log(f"window '{self.window.name}' with {len(self.controls)} named objects")
 
     def _alive(self):
@@ -350,36 +530,12 @@ class Window:
                 return window
         return None
 
-    def _index(self, accessible):
-        for i in range(accessible.childCount):
-            child = accessible.getChildAtIndex(i)
-            if child is None:
-                continue
-            self.controls.setdefault(child.name, []).append(child)
-            # The port list's 50 entries are looked at on their own.
-            if child.getRole() != self.pyatspi.ROLE_COMBO_BOX:
-                self._index(child)
-
-    # Lookup. Label frames carry their box's name too; they are panels, the boxes are not.
-    def all_named(self, name):
-        return self.controls.get(name, [])
-
-    def control(self, name):
-        found = [a for a in self.all_named(name) if a.getRole() != self.pyatspi.ROLE_PANEL]
-        check(len(found) == 1, f"expected one control named {name!r}, found {len(found)}")
-        return found[0]
-
     def combo_box(self):
-        found = [a for objects in self.controls.values() for a in objects
-                 if a.getRole() == self.pyatspi.ROLE_COMBO_BOX]
+        found = self.combo_boxes()
         check(len(found) == 1, f"expected one combo box, found {len(found)}")
         return found[0]
 
     # Reading.
-    def text(self, name):
-        """The text of a read-only edit."""
-        return self.control(name).queryText().getText(0, -1)
-
     def shown(self, name):
         """The text a numeric display shows (its accessible description)."""
         return self.control(name).description
@@ -387,66 +543,29 @@ class Window:
     def value(self, name):
         return self.control(name).queryValue().currentValue
 
-    def states(self, name):
-        accessible = self.control(name)
-        return {self.pyatspi.stateToString(s) for s in accessible.getState().getStates()}
-
-    def enabled(self, name):
-        return "enabled" in self.states(name)
-
-    def checked(self, name):
-        return "checked" in self.states(name)
-
     # Acting.
-    def press(self, name):
-        """The button's or check box's own action, as a screen reader's user would."""
-        self._alive()
-        action = self.control(name).queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        for wanted in ("Press", "Toggle", "click"):
-            if wanted in names:
-                check(action.doAction(names.index(wanted)), f"{name}: {wanted} refused")
-                log(f"pressed {name}")
-                return
-        raise Failure(f"{name} offers no press action (actions: {names}, "
-                      f"states: {sorted(self.states(name))})")
-
     def set_value(self, name, value):
         self._alive()
         self.control(name).queryValue().currentValue = float(value)
         log(f"set {name} to {value}")
-
-    def focus(self, name):
-        component = self.control(name).queryComponent()
-        wait_until(lambda: component.grabFocus() and "focused" in self.states(name),
-                   f"{name!r} to take the keyboard focus",
-                   describe=lambda: sorted(self.states(name)))
-
-    def key(self, keysym):
-        """A key press and release on the X server, to whatever has the focus."""
-        self._alive()
-        self.pyatspi.Registry.generateKeyboardEvent(keysym, None, self.pyatspi.KEY_SYM)
 
     def type_to(self, name, keysym, label):
         self.focus(name)
         self.key(keysym)
         log(f"{label} on {name}")
 
-    # Waiting on the window.
-    def wait_text(self, name, expected, timeout=DEADLINE):
-        return wait_until(lambda: self.text(name) == expected,
-                          f"{name!r} to read {expected!r}", timeout,
-                          describe=lambda: self.text(name))
+    def exit(self):
+        """Exit, as the operator ends the program; returns once the process has ended."""
+        self.press("Exit")
+        wait_until(lambda: self.process.poll() is not None, "Orvale to end after Exit")
+        check(self.process.returncode == 0, f"Orvale ended with status {self.process.returncode}")
+        log("Orvale ended")
 
+    # Waiting on the window.
     def wait_shown(self, name, expected, timeout=DEADLINE):
         return wait_until(lambda: self.shown(name) == expected,
                           f"{name!r} to show {expected!r}", timeout,
                           describe=lambda: self.shown(name))
-
-    def wait_state(self, name, state, present=True, timeout=DEADLINE):
-        return wait_until(lambda: (state in self.states(name)) == present,
-                          f"{name!r} to be {'' if present else 'not '}{state}", timeout,
-                          describe=lambda: sorted(self.states(name)))
 
     def snapshot(self):
         """What a failure report shows of the window."""
@@ -469,12 +588,100 @@ class Window:
         return "\n".join(lines)
 
 
+class Dialog(Controls):
+    """A window of Orvale's other than the main window (the device dialog, a message box)."""
+
+    def __init__(self, window, accessible):
+        self.window = window
+        self._attach(window.pyatspi, accessible)
+
+    def _alive(self):
+        self.window._alive()  # pylint: disable=protected-access
+
+    def is_open(self):
+        return any(t == self.root for t in self.window.top_levels() if t is not None)
+
+    def texts(self):
+        return [a.name for a in descendants(self.root) if a.getRole() == self.pyatspi.ROLE_LABEL]
+
+    def close(self, button="OK"):
+        # Some styles keep the mnemonic marker in a message box's "&OK".
+        buttons = [a for a in descendants(self.root)
+                   if a.getRole() == self.pyatspi.ROLE_PUSH_BUTTON]
+        found = [a for a in buttons if a.name.replace("&", "") == button]
+        check(len(found) == 1, f"{self.root.name!r} has the buttons {[a.name for a in buttons]}")
+        act(found[0], ("Press",), f"{button} in {self.root.name!r}")
+        wait_until(lambda: not self.is_open(), f"{self.root.name!r} to close")
+
+
+def top_level(w, role, name=None, exclude=()):
+    """The one top-level window of `role` (and `name`) other than those in `exclude`, or None."""
+    found = [t for t in w.top_levels()
+             if t is not None and t.getRole() == role and (name is None or t.name == name)
+             and t not in exclude]
+    check(len(found) <= 1, f"{len(found)} windows {name or role} at once")
+    return found[0] if found else None
+
+
+def wait_message_box(w, exclude=()):
+    """Waits for a message box (an alert) and returns it."""
+    box = wait_until(lambda: top_level(w, w.pyatspi.ROLE_ALERT, exclude=exclude),
+                     "a message box")
+    dialog = Dialog(w, box)
+    log(f"message box {box.name!r}: {dialog.texts()}")
+    return dialog
+
+
+def open_device_dialog(w):
+    """Opens the device information dialog from the main window's context menu: brought up
+    by the Menu key while the window has the keyboard, else by a right click; the entry
+    "About Orvale..." is taken by its accelerator A. Returns the dialog."""
+    from gi.repository import Atspi, GLib  # pylint: disable=import-outside-toplevel
+    menus = []
+
+    def on_showing(event):
+        if event.detail1 and event.source.getRole() == w.pyatspi.ROLE_POPUP_MENU:
+            menus.append(event.source)
+
+    # Qt leaves pop-up menus out of the application's children: a screen reader learns of one
+    # from its events, and so does this.
+    listener = Atspi.EventListener.new(on_showing)
+    listener.register("object:state-changed:showing")
+    try:
+        if w.active():
+            w.focus("Exit")
+            w.key(MENU)
+        else:
+            # A push button leaves the event to the window under it.
+            w.right_click("Exit")
+        context = GLib.MainContext.default()
+
+        def menu_shown():
+            while context.iteration(False):
+                pass
+            return menus[-1] if menus else None
+        menu = wait_until(menu_shown, "the window's context menu")
+    finally:
+        listener.deregister("object:state-changed:showing")
+    entries = [a for a in descendants(menu) if a.getRole() == w.pyatspi.ROLE_MENU_ITEM]
+    check([a.name for a in entries] == ["About Orvale..."],
+          f"the context menu offers {[a.name for a in entries]}")
+    action = entries[0].queryAction()
+    bindings = [action.getKeyBinding(i) for i in range(action.nActions)]
+    check("Alt+A" in bindings, f"'About Orvale...' has the key bindings {bindings}, not Alt+A")
+    w.key(ord("a"))
+    dialog = wait_until(lambda: top_level(w, w.pyatspi.ROLE_DIALOG, "About Orvale V1.00A"),
+                        "the dialog 'About Orvale V1.00A'")
+    log("device dialog open")
+    return Dialog(w, dialog)
+
+
 # --- shared steps --------------------------------------------------------------------------
 
 class Run:
     """One case's world: the device, then Orvale on port COM1 (or as the case says)."""
 
-    def __init__(self, args, sim_args, port_args=None, port_file=None):
+    def __init__(self, args, sim_args, port_args=None, port_file=None, before_window=None):
         self.world = World(keep=args.keep)
         self.device = None
         self.window = None
@@ -482,15 +689,25 @@ class Run:
         self.sim_args = sim_args
         self.port_args = port_args
         self.port_file = port_file
+        self.before_window = before_window
+
+    def _port_args(self):
+        port_args = self.port_args or ["--port", f"COM1={self.device.link}"]
+        return [a.replace("{link}", self.device.link) for a in port_args]
+
+    def start_again(self):
+        """Starts the same executable once more, in its directory as the last run left it."""
+        check(self.window.process.poll() is not None, "Orvale is still running")
+        self.window = Window(self.world, self.args.orvale, self._port_args(), fresh=False)
+        return self.window
 
     def __enter__(self):
         try:
             self.world.start_display()
             self.world.start_session_bus()
             self.device = Device(self.world, self.args.sim, self.sim_args)
-            port_args = self.port_args or ["--port", f"COM1={self.device.link}"]
-            port_args = [a.replace("{link}", self.device.link) for a in port_args]
-            self.window = Window(self.world, self.args.orvale, port_args, self.port_file)
+            self.window = Window(self.world, self.args.orvale, self._port_args(),
+                                 self.port_file, before_window=self.before_window)
         except BaseException:
             self.__exit__(*sys.exc_info())
             raise

@@ -29,6 +29,8 @@ from e2e_harness import (  # noqa: E402 pylint: disable=wrong-import-position
     engine_speed_text, expect_connected, expect_identity_only, expect_not_connected,
     find_message_box, log, position_command, received_after, strip_identify, wait_stable,
     wait_until)
+import settings_cases  # noqa: E402 pylint: disable=wrong-import-position
+import start_up_cases  # noqa: E402 pylint: disable=wrong-import-position
 
 
 # --- the cases -----------------------------------------------------------------------------
@@ -424,6 +426,8 @@ CASES = {
     "identity_only": case_identity_only,
     "old_firmware": case_old_firmware,
     "accessibility": case_accessibility,
+    **start_up_cases.CASES,
+    **settings_cases.CASES,
 }
 
 
