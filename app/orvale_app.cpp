@@ -116,7 +116,22 @@ bool COrvaleApp::InitInstance() {
     }
     // Asked to stop (Ctrl+C, logout, a script): end the window as its close box would, so that
     // a recording is closed whole.
-    const TerminationHandler termination([&window] { window.reject(); });
+    const TerminationHandler termination([&window] {
+        // A menu, a message box or the device dialog may be open over the window: each runs
+        // its own event loop, which must end first.
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        for (int i = 0; i < 16; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal == &window) break;
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                dialog->reject();
+            } else {
+                modal->close();
+            }
+            modal->hide();
+        }
+        window.reject();
+    });
 
     // ORVALE_STATS=<file>: once a second, the counts that speed measurements read.
     QTimer statsTimer;

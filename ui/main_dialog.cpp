@@ -515,7 +515,15 @@ void CMainDialog::runDeviceInfo() {
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromLatin1(kAboutMenuText));
-    if (menu.exec(event->globalPos()) == about) {
+    // Taken from the action itself, not from what exec() returns: a screen reader triggers the
+    // action without closing the menu.
+    bool chosen = false;
+    connect(about, &QAction::triggered, &menu, [&] {
+        chosen = true;
+        menu.close();
+    });
+    menu.exec(event->globalPos());
+    if (chosen) {
         OnSysCommand(kAboutCommand);
     }
 }
