@@ -58,6 +58,7 @@ CiAnalogDisplayX::CiAnalogDisplayX(QWidget* parent) : QFrame(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
     m_text = formatValue(m_value, m_precision, m_unitsText);
+    m_digitFont = digitFont(font());
 }
 
 CiAnalogDisplayX::CiAnalogDisplayX(const QString& label, QWidget* parent)
@@ -140,7 +141,7 @@ void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_face);
 
-    const QFont font = digitFont(this->font());
+    const QFont& font = m_digitFont;
     if (m_staticTextStale) {
         m_staticText.setText(m_text);
         m_staticText.prepare(QTransform(), font);
@@ -162,6 +163,7 @@ void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
 
 void CiAnalogDisplayX::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
+        m_digitFont = digitFont(this->font());
         m_staticTextStale = true;
         updateGeometry();
     }

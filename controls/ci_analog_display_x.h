@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QFont>
 #include <QPixmap>
 #include <QStaticText>
 #include <QString>
@@ -70,6 +71,7 @@ private:
     // state, and the laid-out text, laid out once per change.
     QPixmap m_face;
     QStaticText m_staticText;
+    QFont m_digitFont;
     bool m_staticTextStale = true;
     double m_value = 0.0;
     int m_precision = kDefaultPrecision;

@@ -318,38 +318,32 @@ void CiSliderX::changeEvent(QEvent* event) {
         m_heldKeys.clear();
         m_wheelRemainder = 0;
     }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::StyleChange) {
+        m_background = QPixmap();
+    }
     QWidget::changeEvent(event);
 }
 
 void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
     RepaintPacer::instance().countPaint();
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, true);
     const Parts g = parts();
     const bool enabled = isEnabled();
-    const QColor ink =
-        palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
-
-    // Major ticks, labelled 0, 10 ... 100.
-    painter.setPen(QPen(ink, 1));
-    for (int i = 0; i < kTickMajorCount; ++i) {
-        const double position =
-            kPositionMin + (kPositionMax - kPositionMin) * i / (kTickMajorCount - 1);
-        const int x = trackX(position);
-        painter.drawLine(QPointF(x + 0.5, g.tickTop), QPointF(x + 0.5, g.tickTop + g.tickLength));
-        if (g.labelHeight > 0) {
-            const QString label = QString::number(static_cast<int>(position));
-            const QRect box(x - 20, g.labelTop, 41, g.labelHeight);
-            painter.drawText(box, kLabelAlignment, label);
-        }
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.size() != size() * ratio ||
+        m_backgroundEnabled != enabled) {
+        // Ticks, labels and track change only with the size and the state: drawn once, so that
+        // a saturated line moving the pointer repaints little more than the pointer.
+        m_background = QPixmap(size() * ratio);
+        m_background.setDevicePixelRatio(ratio);
+        m_background.fill(palette().color(backgroundRole()));
+        m_backgroundEnabled = enabled;
+        QPainter backgroundPainter(&m_background);
+        paintScale(backgroundPainter, g, enabled);
     }
-
-    // Track.
-    const QRectF track(g.left - kTrackThickness / 2.0, g.trackY - kTrackThickness / 2.0,
-                       g.right - g.left + kTrackThickness, kTrackThickness);
-    painter.setPen(QPen(enabled ? kTrackEdgeColour : kDisabledTrackColour.darker(130), 1));
-    painter.setBrush(enabled ? kTrackColour : kDisabledTrackColour);
-    painter.drawRoundedRect(track, kTrackThickness / 2.0, kTrackThickness / 2.0);
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_background);
+    painter.setRenderHint(QPainter::Antialiasing, true);
 
     // Pointer: a plate with its tip towards the ticks.
     const QRect plate = pointerRect(g);
@@ -379,6 +373,34 @@ void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
         option.rect = rect().adjusted(1, 1, -1, -1);
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
+}
+
+void CiSliderX::paintScale(QPainter& painter, const Parts& g, bool enabled) const {
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setFont(font());
+    const QColor ink =
+        palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
+
+    // Major ticks, labelled 0, 10 ... 100.
+    painter.setPen(QPen(ink, 1));
+    for (int i = 0; i < kTickMajorCount; ++i) {
+        const double position =
+            kPositionMin + (kPositionMax - kPositionMin) * i / (kTickMajorCount - 1);
+        const int x = trackX(position);
+        painter.drawLine(QPointF(x + 0.5, g.tickTop), QPointF(x + 0.5, g.tickTop + g.tickLength));
+        if (g.labelHeight > 0) {
+            const QString label = QString::number(static_cast<int>(position));
+            const QRect box(x - 20, g.labelTop, 41, g.labelHeight);
+            painter.drawText(box, kLabelAlignment, label);
+        }
+    }
+
+    // Track.
+    const QRectF track(g.left - kTrackThickness / 2.0, g.trackY - kTrackThickness / 2.0,
+                       g.right - g.left + kTrackThickness, kTrackThickness);
+    painter.setPen(QPen(enabled ? kTrackEdgeColour : kDisabledTrackColour.darker(130), 1));
+    painter.setBrush(enabled ? kTrackColour : kDisabledTrackColour);
+    painter.drawRoundedRect(track, kTrackThickness / 2.0, kTrackThickness / 2.0);
 }
 
 }  // namespace orvale::controls

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPainter>
+#include <QPixmap>
 #include <QWidget>
 
 #include <vector>
@@ -117,6 +119,7 @@ private:
     };
 
     [[nodiscard]] Parts parts() const;
+    void paintScale(QPainter& painter, const Parts& g, bool enabled) const;
     [[nodiscard]] QRect pointerRect(const Parts& g) const;
     void moveBy(double delta);
     /// An operator change outside mouse and keys: started, moved, finished.
@@ -125,6 +128,8 @@ private:
 
     std::vector<int> m_heldKeys;  // Qt keys with a keyDown but no keyUp yet
     double m_position = kPositionMin;
+    QPixmap m_background;  // ticks, labels and track, drawn once per size and state
+    bool m_backgroundEnabled = false;
     int m_dragOffset = 0;      // pixels between the press and the pointer's centre
     int m_wheelRemainder = 0;  // eighths of a degree not yet turned into a step
     bool m_dragging = false;
