@@ -35,12 +35,12 @@ std::optional<std::pair<int, std::string>> parsePort(std::string_view text, std:
 
 }  // namespace
 
-std::optional<sim::DeviceConfig> parseSimulation(std::string_view spec, std::string* error) {
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error) {
     sim::DeviceConfig config;
-    while (!spec.empty()) {
-        const auto comma = spec.find(',');
-        const auto item = spec.substr(0, comma);
-        spec = comma == std::string_view::npos ? std::string_view{} : spec.substr(comma + 1);
+    while (!device.empty()) {
+        const auto comma = device.find(',');
+        const auto item = device.substr(0, comma);
+        device = comma == std::string_view::npos ? std::string_view{} : device.substr(comma + 1);
         const auto eq = item.find('=');
         const auto key = item.substr(0, eq);
         const auto value = eq == std::string_view::npos ? std::string_view{} : item.substr(eq + 1);
@@ -83,8 +83,8 @@ Options:
   --port COM<n>=<path>   Open <path> for port COM<n> (1 to 50). Repeatable. Without it,
                          COM<n> is /dev/ttyS<n-1> (the system's COM<n> on Windows).
                            Orvale --port COM1=/dev/ttyUSB0 --port COM2=/dev/ttyACM0
-  --simulate[=<spec>]    Run against the built-in simulated device instead of hardware.
-                         <spec> chooses model (product ID), serial number and firmware.
+  --simulate[=<device>]  Run against the built-in simulated device instead of hardware.
+                         <device> chooses model (product ID), serial number and firmware.
                            Orvale --simulate
                            Orvale --simulate=model=13,serial=42,firmware=0.3C
   --log <file.csv>       Record every update of the parameter displays as a CSV row.

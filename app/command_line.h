@@ -35,7 +35,7 @@ inline constexpr std::string_view kVersionLine = "Orvale Ver. 1.00A, Build: 0107
 ParseResult parseCommandLine(std::span<const std::string> args);
 
 /// Parses the value of --simulate: "model=13,serial=42,firmware=0.3C", any subset, or empty.
-std::optional<sim::DeviceConfig> parseSimulation(std::string_view spec, std::string* error);
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error);
 
 /// The --help text.
 std::string usage();

@@ -35,9 +35,9 @@ QGroupBox* makeFrame(QWidget* parent, const QString& caption, Qt::Alignment alig
     return frame;
 }
 
-QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
-    const QString label = fromView(spec.label);
-    switch (spec.kind) {
+QWidget* makeControl(const ControlSpec& entry, QWidget* parent) {
+    const QString label = fromView(entry.label);
+    switch (entry.kind) {
         case ControlKind::ReadOnlyEdit: {
             auto* edit = new QLineEdit(parent);
             edit->setReadOnly(true);
@@ -46,8 +46,8 @@ QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
         }
         case ControlKind::NumericDisplay: {
             auto* display = new controls::CiAnalogDisplayX(parent);
-            display->setUnitsText(fromView(spec.units));
-            if (spec.decimals != kDefaultDecimals) display->setPrecision(spec.decimals);
+            display->setUnitsText(fromView(entry.units));
+            if (entry.decimals != kDefaultDecimals) display->setPrecision(entry.decimals);
             return display;
         }
         case ControlKind::Led:
@@ -57,7 +57,7 @@ QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
         case ControlKind::PushButton:
         case ControlKind::DefaultPushButton: {
             auto* button = new QPushButton(label, parent);
-            button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+            button->setDefault(entry.kind == ControlKind::DefaultPushButton);
             return button;
         }
         case ControlKind::CheckBox:
@@ -67,7 +67,7 @@ QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
             list->setEditable(false);
             list->addItems(portNames());
             // The catalogue's height is that of the open list, in rows of about 8 units.
-            list->setMaxVisibleItems(std::max(1, (spec.box.height - kClosedDropDownHeight) / 8));
+            list->setMaxVisibleItems(std::max(1, (entry.box.height - kClosedDropDownHeight) / 8));
             return list;
         }
         case ControlKind::SerialControl:
@@ -119,16 +119,16 @@ QString controlName(int id) { return QStringLiteral("control") + QString::number
 ControlMap buildControls(QWidget* parent, const DialogUnits& units) {
     const auto groupSpecs = groups();
     for (std::size_t i = 0; i < groupSpecs.size(); ++i) {
-        const GroupSpec& spec = groupSpecs[i];
-        QGroupBox* frame = makeFrame(parent, fromView(spec.caption),
-                                     captionAlignment(spec.alignment), units.toPixels(spec.box));
+        const GroupSpec& entry = groupSpecs[i];
+        QGroupBox* frame = makeFrame(parent, fromView(entry.caption),
+                                     captionAlignment(entry.alignment), units.toPixels(entry.box));
         frame->setObjectName(groupFrameName(i));
     }
-    for (const ControlSpec& spec : controls()) {
-        if (!hasLabelFrame(spec.kind)) continue;
-        QGroupBox* frame = makeFrame(parent, fromView(spec.label), Qt::AlignHCenter,
-                                     units.toPixels(labelFrame(spec.box)));
-        frame->setObjectName(labelFrameName(spec.id));
+    for (const ControlSpec& entry : controls()) {
+        if (!hasLabelFrame(entry.kind)) continue;
+        QGroupBox* frame = makeFrame(parent, fromView(entry.label), Qt::AlignHCenter,
+                                     units.toPixels(labelFrame(entry.box)));
+        frame->setObjectName(labelFrameName(entry.id));
     }
     const auto textSpecs = staticTexts();
     std::vector<QLabel*> texts;
@@ -150,15 +150,15 @@ ControlMap buildControls(QWidget* parent, const DialogUnits& units) {
     }
 
     ControlMap built;
-    for (const ControlSpec& spec : controls()) {
-        QWidget* widget = makeControl(spec, parent);
+    for (const ControlSpec& entry : controls()) {
+        QWidget* widget = makeControl(entry, parent);
         if (widget == nullptr) continue;
-        widget->setObjectName(controlName(spec.id));
-        widget->setAccessibleName(accessibleNameOf(spec));
-        widget->setGeometry(units.toPixels(occupiedBox(spec)));
-        widget->setEnabled(spec.enabled);
-        if (!spec.visible) widget->hide();
-        built.emplace(spec.id, widget);
+        widget->setObjectName(controlName(entry.id));
+        widget->setAccessibleName(accessibleNameOf(entry));
+        widget->setGeometry(units.toPixels(occupiedBox(entry)));
+        widget->setEnabled(entry.enabled);
+        if (!entry.visible) widget->hide();
+        built.emplace(entry.id, widget);
     }
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const auto buddy = built.find(textSpecs[i].buddyId);

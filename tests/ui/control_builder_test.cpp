@@ -51,38 +51,38 @@ protected:
 };
 
 TEST(AccessibleNameOf, DropsMnemonicMarkers) {
-    const auto spec = [](std::string_view label, std::string_view unlabelledName = {}) {
+    const auto entry = [](std::string_view label, std::string_view unlabelledName = {}) {
         ControlSpec control;
         control.label = label;
         control.unlabelledName = unlabelledName;
         return control;
     };
     const std::pair<ControlSpec, const char*> table[] = {
-        {spec("C&onnect"), "Connect"},
-        {spec("E&xit"), "Exit"},
-        {spec("&Quiet"), "Quiet"},
-        {spec("Salt && Pepper"), "Salt & Pepper"},
-        {spec("Engine % Load"), "Engine % Load"},
-        {spec("", "Port"), "Port"},
+        {entry("C&onnect"), "Connect"},
+        {entry("E&xit"), "Exit"},
+        {entry("&Quiet"), "Quiet"},
+        {entry("Salt && Pepper"), "Salt & Pepper"},
+        {entry("Engine % Load"), "Engine % Load"},
+        {entry("", "Port"), "Port"},
     };
     for (const auto& [control, name] : table)
         EXPECT_EQ(accessibleNameOf(control), QString::fromUtf8(name));
 }
 
 TEST_F(BuiltWindow, EveryControlButTheSerialControlHasItsWidget) {
-    for (const ControlSpec& spec : controls()) {
-        const std::string id = std::to_string(spec.id);
-        QWidget* widget = built.count(spec.id) != 0 ? built.at(spec.id) : nullptr;
-        if (spec.kind == ControlKind::SerialControl) {
+    for (const ControlSpec& control : controls()) {
+        const std::string id = std::to_string(control.id);
+        QWidget* widget = built.count(control.id) != 0 ? built.at(control.id) : nullptr;
+        if (control.kind == ControlKind::SerialControl) {
             EXPECT_EQ(widget, nullptr);
             continue;
         }
         ASSERT_NE(widget, nullptr) << id;
         EXPECT_EQ(widget->parentWidget(), &root) << id;
-        EXPECT_EQ(widget->geometry(), units.toPixels(occupiedBox(spec))) << id;
-        EXPECT_EQ(widget->isEnabled(), spec.enabled) << id;
+        EXPECT_EQ(widget->geometry(), units.toPixels(occupiedBox(control))) << id;
+        EXPECT_EQ(widget->isEnabled(), control.enabled) << id;
         EXPECT_FALSE(widget->isHidden()) << id;
-        switch (spec.kind) {
+        switch (control.kind) {
             case ControlKind::ReadOnlyEdit: {
                 auto* edit = qobject_cast<QLineEdit*>(widget);
                 ASSERT_NE(edit, nullptr) << id;
@@ -93,17 +93,17 @@ TEST_F(BuiltWindow, EveryControlButTheSerialControlHasItsWidget) {
             case ControlKind::NumericDisplay: {
                 auto* display = qobject_cast<CiAnalogDisplayX*>(widget);
                 ASSERT_NE(display, nullptr) << id;
-                EXPECT_EQ(display->UnitsText(), qs(spec.units)) << id;
-                EXPECT_EQ(display->Precision(), spec.decimals == kDefaultDecimals
+                EXPECT_EQ(display->UnitsText(), qs(control.units)) << id;
+                EXPECT_EQ(display->Precision(), control.decimals == kDefaultDecimals
                                                     ? CiAnalogDisplayX::kDefaultPrecision
-                                                    : spec.decimals)
+                                                    : control.decimals)
                     << id;
                 break;
             }
             case ControlKind::Led: {
                 auto* led = qobject_cast<CiLedRectangleX*>(widget);
                 ASSERT_NE(led, nullptr) << id;
-                EXPECT_EQ(led->CenterLabelText(), qs(spec.label)) << id;
+                EXPECT_EQ(led->CenterLabelText(), qs(control.label)) << id;
                 EXPECT_FALSE(led->Active()) << id;
                 break;
             }
@@ -114,14 +114,14 @@ TEST_F(BuiltWindow, EveryControlButTheSerialControlHasItsWidget) {
             case ControlKind::DefaultPushButton: {
                 auto* button = qobject_cast<QPushButton*>(widget);
                 ASSERT_NE(button, nullptr) << id;
-                EXPECT_EQ(button->text(), qs(spec.label)) << id;
-                EXPECT_EQ(button->isDefault(), spec.kind == ControlKind::DefaultPushButton) << id;
+                EXPECT_EQ(button->text(), qs(control.label)) << id;
+                EXPECT_EQ(button->isDefault(), control.kind == ControlKind::DefaultPushButton) << id;
                 break;
             }
             case ControlKind::CheckBox: {
                 auto* box = qobject_cast<QCheckBox*>(widget);
                 ASSERT_NE(box, nullptr) << id;
-                EXPECT_EQ(box->text(), qs(spec.label)) << id;
+                EXPECT_EQ(box->text(), qs(control.label)) << id;
                 EXPECT_FALSE(box->isChecked()) << id;
                 break;
             }
@@ -187,19 +187,19 @@ TEST_F(BuiltWindow, EveryControlIsAccessibleByItsLabel) {
 }
 
 TEST_F(BuiltWindow, LabelFramesAndGroupsCarryTheirCaptionsBehindTheControls) {
-    for (const ControlSpec& spec : controls()) {
-        auto* frame = root.findChild<QGroupBox*>(labelFrameName(spec.id));
-        if (!hasLabelFrame(spec.kind)) {
-            EXPECT_EQ(frame, nullptr) << spec.id;
+    for (const ControlSpec& control : controls()) {
+        auto* frame = root.findChild<QGroupBox*>(labelFrameName(control.id));
+        if (!hasLabelFrame(control.kind)) {
+            EXPECT_EQ(frame, nullptr) << control.id;
             continue;
         }
-        ASSERT_NE(frame, nullptr) << spec.id;
-        EXPECT_EQ(frame->title(), qs(spec.label)) << spec.id;
-        EXPECT_EQ(frame->alignment(), static_cast<int>(Qt::AlignHCenter)) << spec.id;
-        EXPECT_EQ(frame->geometry(), units.toPixels(labelFrame(spec.box))) << spec.id;
+        ASSERT_NE(frame, nullptr) << control.id;
+        EXPECT_EQ(frame->title(), qs(control.label)) << control.id;
+        EXPECT_EQ(frame->alignment(), static_cast<int>(Qt::AlignHCenter)) << control.id;
+        EXPECT_EQ(frame->geometry(), units.toPixels(labelFrame(control.box))) << control.id;
         // Stacked below its box, so the frame never paints over it.
         const QObjectList& children = root.children();
-        EXPECT_LT(children.indexOf(frame), children.indexOf(built.at(spec.id))) << spec.id;
+        EXPECT_LT(children.indexOf(frame), children.indexOf(built.at(control.id))) << control.id;
     }
     for (std::size_t i = 0; i < groups().size(); ++i) {
         auto* frame = root.findChild<QGroupBox*>(groupFrameName(i));
