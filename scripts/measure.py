@@ -268,22 +268,31 @@ def noisy(args):
         orvale.terminate()
         orvale.wait(10)
         # Every row of the same position must show the same values (the date and time box
-        # aside), and no position may lie outside what the device sends.
-        shown, rows, odd = {}, 0, []
+        # aside), and no position may lie outside what the device sends. Rows of a teardown
+        # (the VIN box blank) show the reset window, not a broadcast: counted apart.
+        shown, rows, odd, teardowns = {}, 0, [], 0
         with open(log, newline="") as f:
             reader = csv.reader(f)
             header = next(reader)
             date = header.index("yy/mm/dd/hr/min/sec")
-            for row in reader:
-                if not row or row[0].startswith("#") or len(row) != len(header):
+            vin = header.index("Vehicle Identification number")
+            data = [row for row in reader
+                    if row and not row[0].startswith("#") and len(row) == len(header)]
+            # A teardown writes two rows: the evaluation at position 0, then the blanked boxes.
+            reset = {i for i, row in enumerate(data) if row[vin] == " "}
+            reset |= {i - 1 for i in reset if i > 0}
+            teardowns = len(reset)
+            for i, row in enumerate(data):
+                if i in reset:
                     continue
                 rows += 1
                 position = int(row[1])
-                values = tuple(v for i, v in enumerate(row[2:], 2) if i != date)
+                values = tuple(v for j, v in enumerate(row[2:], 2) if j != date)
                 if position > 100 or shown.setdefault(position, values) != values:
                     odd.append(row[:3])
-        print(f"{args.minutes} minutes at one corrupt byte in 1000: {rows} rows, "
-              f"{len(shown)} positions, {len(odd)} rows showing what no valid broadcast carried")
+        print(f"{args.minutes} minutes at one corrupt byte in 1000: {rows} rows from broadcasts "
+              f"at {len(shown)} positions, {len(odd)} showing what no valid broadcast carried; "
+              f"{teardowns} teardown rows")
         for row in odd[:10]:
             print("  ", row)
     finally:

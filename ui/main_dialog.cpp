@@ -22,6 +22,7 @@
 #include "ui/control_builder.h"
 #include "ui/control_catalogue.h"
 #include "ui/dialog_units.h"
+#include "ui/read_only_box_style.h"
 
 namespace orvale::ui {
 namespace {
@@ -93,9 +94,15 @@ void CMainDialog::buildWindow() {
     }
     // Boxes and the slider that change with the position paint their whole rectangle, so a
     // change repaints them alone and not the frames behind them.
+    // A child made after the boxes: deleted after them.
+    auto* boxStyle = new ReadOnlyBoxStyle();
+    boxStyle->setParent(this);
     for (auto& [id, widget] : m_controls) {
         if (qobject_cast<QLineEdit*>(widget) != nullptr || widget == m_slider) {
             widget->setAutoFillBackground(true);
+        }
+        if (qobject_cast<QLineEdit*>(widget) != nullptr) {
+            widget->setStyle(boxStyle);
         }
     }
 }
