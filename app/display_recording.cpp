@@ -31,6 +31,18 @@ std::string trimmedUnits(std::string_view units) {
 
 std::string text(const QString& value) { return value.toStdString(); }
 
+// The parameter displays in catalogue order: the CSV's columns after time and position.
+const std::vector<const ui::ControlSpec*>& parameterColumns() {
+    static const std::vector<const ui::ControlSpec*> columns = [] {
+        std::vector<const ui::ControlSpec*> found;
+        for (const ui::ControlSpec& control : ui::controls()) {
+            if (isParameterDisplay(control.id)) found.push_back(&control);
+        }
+        return found;
+    }();
+    return columns;
+}
+
 }  // namespace
 
 std::string isoTimestampNow() {
@@ -52,15 +64,18 @@ std::string isoTimestampNow() {
 
 DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder, ui::CMainDialog& window)
     : m_recorder(std::move(recorder)), m_window(window) {
+    // Resolved once: a row is written for every update, up to about 820 times a second.
+    for (const ui::ControlSpec* control : parameterColumns()) {
+        m_columns.push_back({control->id, window.control(control->id)});
+    }
     m_recorder->writeLine(headerLine());
 }
 
 std::string DisplayRecording::headerLine() {
     std::string line = "time,position";
-    for (const ui::ControlSpec& control : ui::controls()) {
-        if (!isParameterDisplay(control.id)) continue;
-        std::string label(control.label);
-        if (!control.units.empty()) label += " (" + trimmedUnits(control.units) + ")";
+    for (const ui::ControlSpec* control : parameterColumns()) {
+        std::string label(control->label);
+        if (!control->units.empty()) label += " (" + trimmedUnits(control->units) + ")";
         line.push_back(',');
         appendCsvField(line, label);
     }
@@ -94,10 +109,9 @@ void DisplayRecording::recordRow(std::uint8_t position) {
     m_row = isoTimestampNow();
     m_row.push_back(',');
     m_row += std::to_string(position);
-    for (const ui::ControlSpec& control : ui::controls()) {
-        if (!isParameterDisplay(control.id)) continue;
+    for (const Column& column : m_columns) {
         m_row.push_back(',');
-        QWidget* widget = m_window.control(control.id);
+        QWidget* widget = column.widget;
         if (auto* display = qobject_cast<controls::CiAnalogDisplayX*>(widget)) {
             appendCsvField(m_row, text(controls::CiAnalogDisplayX::formatValue(
                                       display->Value(), display->Precision(), QString())));
@@ -105,7 +119,7 @@ void DisplayRecording::recordRow(std::uint8_t position) {
             m_row.push_back(led->Active() ? '1' : '0');
         } else if (qobject_cast<QLineEdit*>(widget) != nullptr) {
             // A single-line box does not show a line end (the Fuel Type text carries one).
-            std::string shown(m_window.shownText(control.id));
+            std::string shown(m_window.shownText(column.id));
             while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
             appendCsvField(m_row, shown);
         }

@@ -7,6 +7,8 @@
 
 #include "app/csv_recorder.h"
 
+class QWidget;
+
 namespace orvale::ui {
 class CMainDialog;
 }
@@ -37,6 +39,12 @@ private:
     std::unique_ptr<CsvRecorder> m_recorder;
     ui::CMainDialog& m_window;
     std::string m_row;
+    struct Column {
+        int id;
+        QWidget* widget;
+    };
+
+    std::vector<Column> m_columns;  // the parameter displays, in catalogue order
     std::vector<std::string> m_identity;
     bool m_identified = false;
 };
