@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -58,7 +59,9 @@ CiAnalogDisplayX::CiAnalogDisplayX(QWidget* parent) : QFrame(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
     m_text = formatValue(m_value, m_precision, m_unitsText);
+    m_shown = m_text;
     m_digitFont = digitFont(font());
+    loadGlyphs();
 }
 
 CiAnalogDisplayX::CiAnalogDisplayX(const QString& label, QWidget* parent)
@@ -71,14 +74,15 @@ CiAnalogDisplayX::~CiAnalogDisplayX() = default;
 void CiAnalogDisplayX::setUnitsText(const QString& units) {
     if (units == m_unitsText) return;
     m_unitsText = units;
-    refreshText();
+    loadGlyphs();
+    textChanged();
 }
 
 void CiAnalogDisplayX::setPrecision(int decimals) {
     decimals = std::clamp(decimals, 0, kMaxPrecision);
     if (decimals == m_precision) return;
     m_precision = decimals;
-    refreshText();
+    textChanged();
 }
 
 void CiAnalogDisplayX::setValue(double value) {
@@ -86,7 +90,15 @@ void CiAnalogDisplayX::setValue(double value) {
     // already shows; the NaN case keeps a NaN from being reformatted on each write.
     if (value == m_value || (std::isnan(value) && std::isnan(m_value))) return;
     m_value = value;
-    refreshText();
+    textChanged();
+}
+
+const QString& CiAnalogDisplayX::text() const {
+    if (m_textStale) {
+        m_text = formatValue(m_value, m_precision, m_unitsText);
+        m_textStale = false;
+    }
+    return m_text;
 }
 
 QString CiAnalogDisplayX::formatValue(double value, int decimals, const QString& units) {
@@ -100,18 +112,96 @@ QString CiAnalogDisplayX::formatValue(double value, int decimals, const QString&
     return number + units;
 }
 
-void CiAnalogDisplayX::refreshText() {
-    QString text = formatValue(m_value, m_precision, m_unitsText);
-    if (text == m_text) return;
-    m_text = std::move(text);
-    m_staticTextStale = true;
-    RepaintPacer::instance().request(this);
+void CiAnalogDisplayX::textChanged() {
+    m_textStale = true;
+    if (m_refreshScheduled) return;
+    m_refreshScheduled = true;
+    RepaintPacer::instance().requestWork(this, [this] { refreshShown(); });
+}
+
+void CiAnalogDisplayX::refreshShown() {
+    m_refreshScheduled = false;
+    if (text() == m_shown) return;
+    m_shown = m_text;
+    layOutShown();
+    // The frame around the face does not change: only the face is repainted.
+    RepaintPacer::instance().request(this, contentsRect());
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&event);
-        QAccessibleValueChangeEvent valueEvent(this, m_text);
+        QAccessibleValueChangeEvent valueEvent(this, m_shown);
         QAccessible::updateAccessibility(&valueEvent);
     }
+}
+
+std::size_t CiAnalogDisplayX::NumberGlyphs::slotOf(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9') return u - u'0';
+    if (u == u'.') return 10;
+    if (u == u'-') return 11;
+    return kCount;
+}
+
+void CiAnalogDisplayX::loadGlyphs() {
+    const QFontMetricsF metrics(m_digitFont);
+    m_lineHeight = metrics.height();
+    m_ascent = metrics.ascent();
+    NumberGlyphs& g = m_glyphs;
+    g.font = QRawFont::fromFont(m_digitFont);
+    const QString characters = QString::fromLatin1(NumberGlyphs::kCharacters);
+    const QList<quint32> indexes = g.font.glyphIndexesForString(characters);
+    const QList<QPointF> advances = g.font.advancesForGlyphIndexes(indexes);
+    g.complete = g.font.isValid() && indexes.size() == static_cast<qsizetype>(g.index.size()) &&
+                 advances.size() == indexes.size();
+    for (qsizetype i = 0; g.complete && i < indexes.size(); ++i) {
+        g.index[static_cast<std::size_t>(i)] = indexes[i];
+        g.advance[static_cast<std::size_t>(i)] = advances[i].x();
+        g.complete = indexes[i] != 0;  // glyph 0: the font has none for it
+    }
+    m_unitGlyphs = g.font.glyphIndexesForString(m_unitsText);
+    m_unitAdvances = g.font.advancesForGlyphIndexes(m_unitGlyphs);
+    // One glyph per UTF-16 unit: characters outside the basic plane take the slow path.
+    m_unitsHaveGlyphs = g.complete && m_unitGlyphs.size() == m_unitsText.size() &&
+                        std::none_of(m_unitGlyphs.cbegin(), m_unitGlyphs.cend(),
+                                     [](quint32 glyph) { return glyph == 0; });
+    layOutShown();
+}
+
+void CiAnalogDisplayX::layOutShown() {
+    m_runValid = false;
+    const qsizetype numberLength = m_shown.size() - m_unitsText.size();
+    if (m_unitsHaveGlyphs && numberLength >= 0 && m_shown.endsWith(m_unitsText)) {
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+        glyphs.reserve(m_shown.size());
+        positions.reserve(m_shown.size());
+        qreal x = 0;
+        bool known = true;
+        for (qsizetype i = 0; known && i < numberLength; ++i) {
+            const std::size_t slot = NumberGlyphs::slotOf(m_shown[i]);
+            known = slot < m_glyphs.index.size();
+            if (!known) break;
+            glyphs.append(m_glyphs.index[slot]);
+            positions.append(QPointF(x, 0));
+            x += m_glyphs.advance[slot];
+        }
+        if (known) {
+            for (qsizetype i = 0; i < m_unitGlyphs.size(); ++i) {
+                glyphs.append(m_unitGlyphs[i]);
+                positions.append(QPointF(x, 0));
+                x += m_unitAdvances[i].x();
+            }
+            m_run.setRawFont(m_glyphs.font);
+            m_run.setGlyphIndexes(glyphs);
+            m_run.setPositions(positions);
+            m_shownWidth = x;
+            m_runValid = true;
+            return;
+        }
+    }
+    m_staticText.setText(m_shown);
+    m_staticText.prepare(QTransform(), m_digitFont);
+    m_shownWidth = m_staticText.size().width();
 }
 
 QSize CiAnalogDisplayX::sizeHint() const {
@@ -127,9 +217,11 @@ QSize CiAnalogDisplayX::minimumSizeHint() const {
     return {metrics.horizontalAdvance(QLatin1Char('0')) * 3 + frame, metrics.height() + frame};
 }
 
-void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
+void CiAnalogDisplayX::paintEvent(QPaintEvent* event) {
     RepaintPacer::instance().countPaint();
     const qreal ratio = devicePixelRatioF();
+    const QRect face = contentsRect();
+    QPainter painter(this);
     if (m_face.isNull() || m_face.size() != size() * ratio) {
         // The face and its sunken frame change only with the size (and the style): drawn once.
         m_face = QPixmap(size() * ratio);
@@ -137,34 +229,34 @@ void CiAnalogDisplayX::paintEvent(QPaintEvent* /*event*/) {
         m_face.fill(kFaceColour);
         QPainter facePainter(&m_face);
         drawFrame(&facePainter);
+        painter.drawPixmap(0, 0, m_face);
+    } else if (face.contains(event->rect())) {
+        // A new value: the frame on the screen is still right.
+        painter.fillRect(event->rect(), kFaceColour);
+    } else {
+        painter.drawPixmap(0, 0, m_face);
     }
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, m_face);
 
-    const QFont& font = m_digitFont;
-    if (m_staticTextStale) {
-        m_staticText.setText(m_text);
-        m_staticText.prepare(QTransform(), font);
-        m_staticTextStale = false;
-    }
-    painter.setFont(font);
     painter.setPen(isEnabled() ? kDigitColour : kDisabledDigitColour);
-    const QRect face = contentsRect();
     const QRect textArea = face.adjusted(kTextMargin, 0, -kTextMargin, 0);
     // Right-aligned like a counter; a text too long for the face keeps its leading digits and
     // loses the units instead.
-    const QSizeF textSize = m_staticText.size();
-    const bool fits = textSize.width() <= textArea.width();
-    const qreal x = fits ? textArea.right() + 1 - textSize.width() : textArea.left();
-    const qreal y = textArea.top() + (textArea.height() - textSize.height()) / 2;
-    painter.setClipRect(face);
-    painter.drawStaticText(QPointF(x, y), m_staticText);
+    const bool fits = m_shownWidth <= textArea.width();
+    const qreal x = fits ? textArea.right() + 1 - m_shownWidth : textArea.left();
+    if (!fits) painter.setClipRect(face);
+    const qreal top = textArea.top() + (textArea.height() - m_lineHeight) / 2;
+    if (m_runValid) {
+        painter.drawGlyphRun(QPointF(x, top + m_ascent), m_run);
+    } else {
+        painter.setFont(m_digitFont);
+        painter.drawStaticText(QPointF(x, top), m_staticText);
+    }
 }
 
 void CiAnalogDisplayX::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
         m_digitFont = digitFont(this->font());
-        m_staticTextStale = true;
+        loadGlyphs();
         updateGeometry();
     }
     if (event->type() == QEvent::StyleChange || event->type() == QEvent::EnabledChange) {

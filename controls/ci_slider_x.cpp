@@ -8,6 +8,8 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -27,10 +29,11 @@ const QColor kDisabledTrackColour(140, 155, 185);
 const QColor kPointerColour(225, 225, 225);
 const QColor kPointerEdgeColour(60, 60, 60);
 constexpr int kTrackThickness = 6;
-constexpr int kWheelNotch = 120;
+constexpr int kWheelNotch = 120;  // eighths of a degree per wheel notch
+constexpr int kPointerMargin = 2;  // antialiased edge and pen around the pointer
 constexpr int kLabelAlignment =
     static_cast<int>(Qt::AlignHCenter) |
-    static_cast<int>(Qt::AlignBottom);  // eighths of a degree per wheel notch
+    static_cast<int>(Qt::AlignBottom);
 
 // The key codes the window sees are the platform's virtual-key codes.
 constexpr short kVkPageUp = 0x21;
@@ -139,6 +142,8 @@ CiSliderX::CiSliderX(QWidget* parent) : QWidget(parent) {
     static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
     (void)factoryInstalled;
     setFocusPolicy(Qt::StrongFocus);
+    // The scale pixmap covers the whole widget: nothing behind it needs painting.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setEnabled(false);
 }
 
@@ -149,14 +154,37 @@ void CiSliderX::setPosition(double position) {
     position = clampPosition(position);
     if (position == m_position) return;
     m_position = position;
-    RepaintPacer::instance().request(this);
+    if (!m_pointerMoveScheduled) {
+        m_pointerMoveScheduled = true;
+        RepaintPacer::instance().requestWork(this, [this] { movePointer(); });
+    }
     if (QAccessible::isActive()) {
         QAccessibleValueChangeEvent event(this, m_position);
         QAccessible::updateAccessibility(&event);
     }
 }
 
-CiSliderX::Parts CiSliderX::parts() const {
+void CiSliderX::movePointer() {
+    m_pointerMoveScheduled = false;
+    // Only the pointer moves: the part it leaves and the part it comes to are repainted, the
+    // scale stays as it is on the screen. The margin covers the antialiased edge and the pen.
+    const QRect now = pointerRect(parts());
+    if (m_shownPointer.isNull()) {
+        RepaintPacer::instance().request(this);
+    } else if (now != m_shownPointer) {
+        RepaintPacer::instance().request(
+            this, m_shownPointer.united(now).adjusted(-kPointerMargin, -kPointerMargin,
+                                                      kPointerMargin, kPointerMargin));
+    }
+}
+
+const CiSliderX::Parts& CiSliderX::parts() const {
+    // Asked for at every move of the pointer; depends only on the size and the font.
+    if (!m_parts) m_parts = computeParts();
+    return *m_parts;
+}
+
+CiSliderX::Parts CiSliderX::computeParts() const {
     const QFontMetrics metrics(font());
     const QRect area = rect();
     Parts g;
@@ -181,14 +209,14 @@ CiSliderX::Parts CiSliderX::parts() const {
 }
 
 int CiSliderX::trackX(double position) const {
-    const Parts g = parts();
+    const Parts& g = parts();
     const double fraction =
         (clampPosition(position) - kPositionMin) / (kPositionMax - kPositionMin);
     return g.left + static_cast<int>(std::lround(fraction * (g.right - g.left)));
 }
 
 double CiSliderX::positionAtX(int x) const {
-    const Parts g = parts();
+    const Parts& g = parts();
     const double fraction = static_cast<double>(x - g.left) / (g.right - g.left);
     return clampPosition(std::round(kPositionMin + fraction * (kPositionMax - kPositionMin)));
 }
@@ -224,7 +252,7 @@ void CiSliderX::mousePressEvent(QMouseEvent* event) {
         event->accept();
         return;
     }
-    const Parts g = parts();
+    const Parts& g = parts();
     if (pointerRect(g).contains(at)) {
         m_dragOffset = at.x() - trackX(m_position);
     } else {
@@ -321,13 +349,21 @@ void CiSliderX::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange) {
         m_background = QPixmap();
+        m_pointer = QPixmap();
+        m_parts.reset();
     }
     QWidget::changeEvent(event);
 }
 
-void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
+void CiSliderX::resizeEvent(QResizeEvent* event) {
+    m_parts.reset();
+    m_pointer = QPixmap();
+    QWidget::resizeEvent(event);
+}
+
+void CiSliderX::paintEvent(QPaintEvent* event) {
     RepaintPacer::instance().countPaint();
-    const Parts g = parts();
+    const Parts& g = parts();
     const bool enabled = isEnabled();
     const qreal ratio = devicePixelRatioF();
     if (m_background.isNull() || m_background.size() != size() * ratio ||
@@ -341,14 +377,41 @@ void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
         QPainter backgroundPainter(&m_background);
         paintScale(backgroundPainter, g, enabled);
     }
+    if (m_pointer.isNull() || m_pointer.devicePixelRatio() != ratio ||
+        m_pointerEnabled != enabled) {
+        m_pointer = renderPointer(g, enabled, ratio);
+        m_pointerEnabled = enabled;
+    }
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_background);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-
-    // Pointer: a plate with its tip towards the ticks.
+    const QRect area = event->rect();
+    painter.drawPixmap(area.topLeft(), m_background,
+                       QRect(area.topLeft() * ratio, area.size() * ratio));
     const QRect plate = pointerRect(g);
-    const double cx = trackX(m_position) + 0.5;
-    const double half = g.pointerHalfWidth;
+    m_shownPointer = plate;
+    painter.drawPixmap(plate.topLeft() - QPoint(kPointerMargin, kPointerMargin), m_pointer);
+
+    if (hasFocus()) {
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rect().adjusted(1, 1, -1, -1);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}
+
+QPixmap CiSliderX::renderPointer(const Parts& g, bool enabled, qreal ratio) {
+    // A plate with its tip towards the ticks, the same at every position (the pointer's centre
+    // is always on a pixel's centre): drawn once per size and state, then copied.
+    const int half = g.pointerHalfWidth;
+    const QRect plate(kPointerMargin, kPointerMargin, 2 * half + 1,
+                      g.pointerBottom - g.pointerTop + 1);
+    QPixmap pixmap(QSize(plate.width() + 2 * kPointerMargin, plate.height() + 2 * kPointerMargin) *
+                   ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double cx = plate.left() + half + 0.5;
     QPainterPath pointer;
     pointer.moveTo(cx, plate.top());
     pointer.lineTo(cx + half, plate.top() + half);
@@ -365,14 +428,7 @@ void CiSliderX::paintEvent(QPaintEvent* /*event*/) {
     painter.drawPath(pointer);
     painter.setPen(QPen(face.darker(150), 1));
     painter.drawLine(QPointF(cx, plate.top() + half + 2), QPointF(cx, plate.bottom() - 2));
-
-    if (hasFocus()) {
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect().adjusted(1, 1, -1, -1);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-    }
+    return pixmap;
 }
 
 void CiSliderX::paintScale(QPainter& painter, const Parts& g, bool enabled) const {

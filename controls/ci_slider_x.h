@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 namespace orvale::controls {
@@ -101,6 +102,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     friend class AccessibleSlider;
@@ -118,7 +120,10 @@ private:
         int pointerHalfWidth = 0;
     };
 
-    [[nodiscard]] Parts parts() const;
+    [[nodiscard]] const Parts& parts() const;
+    [[nodiscard]] Parts computeParts() const;
+    [[nodiscard]] static QPixmap renderPointer(const Parts& g, bool enabled, qreal ratio);
+    void movePointer();
     void paintScale(QPainter& painter, const Parts& g, bool enabled) const;
     [[nodiscard]] QRect pointerRect(const Parts& g) const;
     void moveBy(double delta);
@@ -133,6 +138,12 @@ private:
     int m_dragOffset = 0;      // pixels between the press and the pointer's centre
     int m_wheelRemainder = 0;  // eighths of a degree not yet turned into a step
     bool m_dragging = false;
+    // The pointer as last painted, and whether a move of it waits for the end of the frame.
+    QRect m_shownPointer;
+    QPixmap m_pointer;  // the pointer, drawn once per size and state
+    bool m_pointerEnabled = false;
+    mutable std::optional<Parts> m_parts;  // geometry for the current size and font
+    bool m_pointerMoveScheduled = false;
 };
 
 }  // namespace orvale::controls

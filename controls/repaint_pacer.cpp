@@ -18,8 +18,17 @@ RepaintPacer::RepaintPacer() {
 }
 
 void RepaintPacer::request(QWidget* widget) {
-    if (std::find(m_widgets.begin(), m_widgets.end(), widget) == m_widgets.end()) {
-        m_widgets.emplace_back(widget);
+    request(widget, QRect());
+}
+
+void RepaintPacer::request(QWidget* widget, const QRect& area) {
+    const auto same = [widget](const Pending& pending) { return pending.widget == widget; };
+    if (const auto it = std::find_if(m_widgets.begin(), m_widgets.end(), same);
+        it != m_widgets.end()) {
+        // A whole-widget request stays whole.
+        if (!it->area.isNull()) it->area = area.isNull() ? QRect() : it->area.united(area);
+    } else {
+        m_widgets.push_back({widget, area});
     }
     if (!m_timer.isActive()) m_timer.start();
 }
@@ -33,7 +42,6 @@ void RepaintPacer::requestWork(QObject* owner, std::function<void()> work) {
 }
 
 void RepaintPacer::flush() {
-    m_timer.stop();
     ++m_frames;
     // The work may ask for more repaints; they belong to this frame.
     auto work = std::move(m_work);
@@ -43,9 +51,16 @@ void RepaintPacer::flush() {
     }
     auto widgets = std::move(m_widgets);
     m_widgets.clear();
-    for (const auto& widget : widgets) {
-        if (widget) widget->update();
+    for (const auto& [widget, area] : widgets) {
+        if (!widget) continue;
+        if (area.isNull()) {
+            widget->update();
+        } else {
+            widget->update(area);
+        }
     }
+    // What the work asked for was repainted above: no frame is left to end.
+    if (m_work.empty() && m_widgets.empty()) m_timer.stop();
 }
 
 }  // namespace orvale::controls

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -29,6 +30,9 @@ public:
 
     /// Repaints `widget` at the end of the current frame.
     void request(QWidget* widget);
+    /// Repaints the part `area` of `widget` (its own coordinates) at the end of the current
+    /// frame; parts asked for in one frame are repainted together.
+    void request(QWidget* widget, const QRect& area);
     /// Runs `work` at the end of the current frame, once however often asked in that frame.
     /// `owner` identifies the work; it is dropped with the owner.
     void requestWork(QObject* owner, std::function<void()> work);
@@ -44,8 +48,13 @@ public:
 private:
     RepaintPacer();
 
+    struct Pending {
+        QPointer<QWidget> widget;
+        QRect area;  // the part to repaint; null for the whole widget
+    };
+
     QTimer m_timer;
-    std::vector<QPointer<QWidget>> m_widgets;
+    std::vector<Pending> m_widgets;
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_work;
     std::uint64_t m_paints = 0;
     std::uint64_t m_frames = 0;

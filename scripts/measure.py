@@ -124,7 +124,7 @@ def connected(session, before=0):
 
 
 def load(args):
-    for rate in (LINE_LIMIT - 2, 10):
+    for rate in args.rates:
         session = Session(args.build)
         try:
             session.start_sim("--rate", str(rate), "--sweep")
@@ -332,7 +332,10 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "dev"))
     sub = parser.add_subparsers(dest="what", required=True)
-    sub.add_parser("load").add_argument("--seconds", type=int, default=60)
+    load_parser = sub.add_parser("load")
+    load_parser.add_argument("--seconds", type=int, default=60)
+    load_parser.add_argument("--rates", type=int, nargs="+", default=[LINE_LIMIT - 2, 10],
+                             help="broadcasts a second to measure at (default: 821 and 10)")
     sub.add_parser("memory").add_argument("--minutes", type=int, default=10)
     sub.add_parser("pacing").add_argument("--seconds", type=int, default=10)
     sub.add_parser("vanish").add_argument("--count", type=int, default=100)

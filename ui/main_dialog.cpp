@@ -92,17 +92,15 @@ void CMainDialog::buildWindow() {
     if (auto* exit = qobject_cast<QPushButton*>(control(link::control::kExit))) {
         exit->setDefault(true);
     }
-    // Boxes and the slider that change with the position paint their whole rectangle, so a
+    // The boxes change with the position; their style fills their whole rectangle, so a
     // change repaints them alone and not the frames behind them.
     // A child made after the boxes: deleted after them.
     auto* boxStyle = new ReadOnlyBoxStyle();
     boxStyle->setParent(this);
     for (auto& [id, widget] : m_controls) {
-        if (qobject_cast<QLineEdit*>(widget) != nullptr || widget == m_slider) {
-            widget->setAutoFillBackground(true);
-        }
         if (qobject_cast<QLineEdit*>(widget) != nullptr) {
             widget->setStyle(boxStyle);
+            widget->setAttribute(Qt::WA_OpaquePaintEvent);
         }
     }
 }
