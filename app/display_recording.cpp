@@ -1,11 +1,11 @@
 #include "app/display_recording.h"
 
-#include <QLineEdit>
 #include <chrono>
 #include <ctime>
 
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
+#include "controls/read_only_box.h"
 #include "model/control_ids.h"
 #include "ui/control_catalogue.h"
 #include "ui/main_dialog.h"
@@ -117,7 +117,7 @@ void DisplayRecording::recordRow(std::uint8_t position) {
                                       display->Value(), display->Precision(), QString())));
         } else if (auto* led = qobject_cast<controls::CiLedRectangleX*>(widget)) {
             m_row.push_back(led->Active() ? '1' : '0');
-        } else if (qobject_cast<QLineEdit*>(widget) != nullptr) {
+        } else if (qobject_cast<controls::ReadOnlyBox*>(widget) != nullptr) {
             // A single-line box does not show a line end (the Fuel Type text carries one).
             std::string shown(m_window.shownText(column.id));
             while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();

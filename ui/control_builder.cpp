@@ -4,12 +4,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
+#include "controls/read_only_box.h"
 
 #include <algorithm>
 #include <vector>
@@ -39,10 +39,9 @@ QWidget* makeControl(const ControlSpec& entry, QWidget* parent) {
     const QString label = fromView(entry.label);
     switch (entry.kind) {
         case ControlKind::ReadOnlyEdit: {
-            auto* edit = new QLineEdit(parent);
-            edit->setReadOnly(true);
-            edit->setAlignment(Qt::AlignCenter);
-            return edit;
+            auto* box = new controls::ReadOnlyBox(parent);
+            box->setAlignment(Qt::AlignCenter);
+            return box;
         }
         case ControlKind::NumericDisplay: {
             auto* display = new controls::CiAnalogDisplayX(parent);

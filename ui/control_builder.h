@@ -43,7 +43,7 @@ template <class T>
 /// initial state:
 /// - group frames (QGroupBox, caption left or centred) and, behind each edit and numeric
 ///   display, its label frame (QGroupBox with the label centred);
-/// - read-only edits: QLineEdit, read-only, centred; numeric displays: CiAnalogDisplayX with
+/// - read-only edits: controls::ReadOnlyBox, centred; numeric displays: CiAnalogDisplayX with
 ///   its UnitsText and Precision; LEDs: CiLedRectangleX with its CenterLabelText; the slider:
 ///   CiSliderX; push buttons (the default one marked default) and check boxes with their "&"
 ///   captions; the port list: a QComboBox holding portNames(), at its closed height;

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +12,7 @@
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
+#include "controls/read_only_box.h"
 #include "controls/repaint_pacer.h"
 #include "controls/system_menu.h"
 #include "link/connection.h"
@@ -22,7 +22,6 @@
 #include "ui/control_builder.h"
 #include "ui/control_catalogue.h"
 #include "ui/dialog_units.h"
-#include "ui/read_only_box_style.h"
 
 namespace orvale::ui {
 namespace {
@@ -77,10 +76,10 @@ void CMainDialog::buildWindow() {
     for (const int id : {link::control::kProductId, link::control::kSerialNumber,
                          link::control::kFirmwareVersion, link::control::kCanBaudRate,
                          link::control::kVinStyle, link::control::kFirmwareBuild}) {
-        m_identityEdits[id].edit = qobject_cast<QLineEdit*>(control(id));
+        m_identityEdits[id].edit = qobject_cast<controls::ReadOnlyBox*>(control(id));
     }
     for (std::size_t i = 0; i < model::kTextDisplayCount; ++i) {
-        m_parameterEdits[i].edit = qobject_cast<QLineEdit*>(control(model::kTextDisplays[i].id));
+        m_parameterEdits[i].edit = qobject_cast<controls::ReadOnlyBox*>(control(model::kTextDisplays[i].id));
     }
     for (std::size_t i = 0; i < model::kNumericDisplayCount; ++i) {
         m_displays[i] =
@@ -91,17 +90,6 @@ void CMainDialog::buildWindow() {
     }
     if (auto* exit = qobject_cast<QPushButton*>(control(link::control::kExit))) {
         exit->setDefault(true);
-    }
-    // The boxes change with the position; their style fills their whole rectangle, so a
-    // change repaints them alone and not the frames behind them.
-    // A child made after the boxes: deleted after them.
-    auto* boxStyle = new ReadOnlyBoxStyle();
-    boxStyle->setParent(this);
-    for (auto& [id, widget] : m_controls) {
-        if (qobject_cast<QLineEdit*>(widget) != nullptr) {
-            widget->setStyle(boxStyle);
-            widget->setAttribute(Qt::WA_OpaquePaintEvent);
-        }
     }
 }
 
@@ -221,7 +209,6 @@ void CMainDialog::pushText(BoundEdit& bound, const std::string& value) {
     bound.shown = value;
     if (bound.edit) {
         bound.edit->setText(fromLatin1(value));
-        bound.edit->setCursorPosition(0);
     }
 }
 
@@ -280,7 +267,6 @@ void CMainDialog::applyPendingTexts() {
         bound.pending = false;
         if (bound.edit) {
             bound.edit->setText(fromLatin1(bound.shown));
-            bound.edit->setCursorPosition(0);
         }
     }
 }

@@ -20,13 +20,13 @@
 
 class QCheckBox;
 class QComboBox;
-class QLineEdit;
 class QPushButton;
 
 namespace orvale::controls {
 class CiAnalogDisplayX;
 class CiLedRectangleX;
 class CiSliderX;
+class ReadOnlyBox;
 }  // namespace orvale::controls
 
 namespace orvale::ui {
@@ -116,7 +116,7 @@ protected:
 
 private:
     struct BoundEdit {
-        QLineEdit* edit = nullptr;
+        controls::ReadOnlyBox* edit = nullptr;
         std::string shown;     // what the box holds: pushed last
         bool pending = false;  // waits for the end of the repaint frame
     };

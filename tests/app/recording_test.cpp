@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +11,7 @@
 #include "sim/pty_device.h"
 #include "support/pty_pair.h"
 #include "controls/ci_slider_x.h"
+#include "controls/read_only_box.h"
 #include "controls/repaint_pacer.h"
 #include "ui/control_catalogue.h"
 #include "ui/main_dialog.h"
@@ -131,7 +131,7 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
         if (auto* display = qobject_cast<controls::CiAnalogDisplayX*>(widget)) {
             EXPECT_EQ(last[column] + display->UnitsText().toStdString(), display->text().toStdString())
                 << control.label;
-        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        } else if (auto* edit = qobject_cast<controls::ReadOnlyBox*>(widget)) {
             std::string shown = edit->text().toStdString();
             if (!shown.empty() && shown.back() == '\n') shown.pop_back();
             EXPECT_EQ(last[column], shown) << control.label;

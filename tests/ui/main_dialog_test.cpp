@@ -7,13 +7,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
+#include "controls/read_only_box.h"
 #include "controls/repaint_pacer.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
@@ -47,7 +47,7 @@ protected:
 
     std::string text(int controlId) const {
         controls::RepaintPacer::instance().flush();
-        auto* edit = qobject_cast<QLineEdit*>(window.control(controlId));
+        auto* edit = qobject_cast<controls::ReadOnlyBox*>(window.control(controlId));
         return edit ? edit->text().toStdString() : "<none>";
     }
     bool enabled(int controlId) const { return window.control(controlId)->isEnabled(); }
