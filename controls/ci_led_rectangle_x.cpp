@@ -6,6 +6,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <cmath>
+
 namespace orvale::controls {
 
 namespace {
@@ -72,6 +74,7 @@ CiLedRectangleX::~CiLedRectangleX() = default;
 void CiLedRectangleX::setCenterLabelText(const QString& label) {
     if (label == m_label) return;
     m_label = label;
+    m_labelLayoutStale = true;
     update();
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::NameChanged);
@@ -110,7 +113,23 @@ void CiLedRectangleX::paintEvent(QPaintEvent* /*event*/) {
         painter.fillRect(QRect(lamp.left(), lamp.top(), lamp.width(), 1), kOnColour.lighter(130));
     }
     painter.setPen(m_active ? kOnTextColour : kOffTextColour);
-    painter.drawText(lamp, Qt::AlignCenter, m_label);
+    // The label is laid out once: a busy line can switch the lamp with every screen refresh.
+    if (m_labelLayoutStale) {
+        m_labelLayout.setText(m_label);
+        m_labelLayout.setTextFormat(Qt::PlainText);
+        m_labelLayout.prepare(QTransform(), font());
+        m_labelLayoutStale = false;
+    }
+    const QSizeF size = m_labelLayout.size();
+    painter.setFont(font());
+    painter.drawStaticText(QPointF(std::round(lamp.left() + (lamp.width() - size.width()) / 2),
+                                   std::round(lamp.top() + (lamp.height() - size.height()) / 2)),
+                           m_labelLayout);
+}
+
+void CiLedRectangleX::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) m_labelLayoutStale = true;
+    QWidget::changeEvent(event);
 }
 
 }  // namespace orvale::controls

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -36,9 +37,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QString m_label;
+    QStaticText m_labelLayout;
+    bool m_labelLayoutStale = true;
     bool m_active = false;
 };
 

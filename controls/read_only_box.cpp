@@ -4,12 +4,15 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -30,6 +33,20 @@ QString faceText(const QString& text) {
         if (c.unicode() < 0x20) c = QLatin1Char(' ');
     }
     return face;
+}
+
+struct Layouts {
+    QFont font;
+    QHash<QString, QStaticText> byText;
+};
+
+// Laid-out texts hold the application's font engines: they go with the application.
+Layouts& sharedLayouts() {
+    static Layouts* layouts = [] {
+        qAddPostRoutine([] { sharedLayouts().byText.clear(); });
+        return new Layouts;
+    }();
+    return *layouts;
 }
 
 }  // namespace
@@ -142,7 +159,8 @@ void ReadOnlyBox::setText(const QString& text) {
     if (text == m_text) return;
     const QString before = std::exchange(m_text, text);
     m_layoutStale = true;
-    RepaintPacer::instance().request(this);
+    // The border stays as it is on the screen: only the field inside it is repainted.
+    RepaintPacer::instance().request(this, field());
     if (QAccessible::isActive()) {
         QAccessibleTextUpdateEvent event(this, 0, before, m_text);
         QAccessible::updateAccessibility(&event);
@@ -173,10 +191,29 @@ QSize ReadOnlyBox::minimumSizeHint() const {
 
 void ReadOnlyBox::layOut() const {
     if (!m_layoutStale) return;
-    m_layout.setText(faceText(m_text));
+    m_layoutStale = false;
+    // The boxes show texts from small sets (states, gears, dates, software versions) that come
+    // back as the position moves: texts laid out once are kept for every box with the same
+    // font. The set is bounded; when it is full it starts again.
+    constexpr qsizetype kMaxLayouts = 1024;
+    Layouts& shared = sharedLayouts();
+    const QString face = faceText(m_text);
+    const bool sharedFont = shared.font == font();
+    if (sharedFont) {
+        if (const auto it = shared.byText.constFind(face); it != shared.byText.constEnd()) {
+            m_layout = *it;
+            return;
+        }
+    }
+    m_layout = QStaticText(face);
     m_layout.setTextFormat(Qt::PlainText);
     m_layout.prepare(QTransform(), font());
-    m_layoutStale = false;
+    if (!sharedFont) {
+        shared.font = font();
+        shared.byText.clear();
+    }
+    if (shared.byText.size() >= kMaxLayouts) shared.byText.clear();
+    shared.byText.insert(face, m_layout);
 }
 
 QPointF ReadOnlyBox::textOrigin() const {
@@ -195,23 +232,33 @@ QPointF ReadOnlyBox::textOrigin() const {
     return {std::round(x), std::round(area.top() + (area.height() - size.height()) / 2)};
 }
 
-void ReadOnlyBox::paintEvent(QPaintEvent* /*event*/) {
+QRect ReadOnlyBox::field() const {
+    return rect().adjusted(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth);
+}
+
+void ReadOnlyBox::paintEvent(QPaintEvent* event) {
     RepaintPacer::instance().countPaint();
     QPainter painter(this);
     const QRect r = rect();
+    const QRect inside = field();
     const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
-    painter.fillRect(r, palette().brush(group, QPalette::Base));
-    // Sunken: dark above and left, light below and right.
-    painter.setPen(palette().color(group, QPalette::Dark));
-    painter.drawLine(r.topLeft(), r.topRight());
-    painter.drawLine(r.topLeft(), r.bottomLeft());
-    painter.setPen(palette().color(group, QPalette::Light));
-    painter.drawLine(r.bottomLeft(), r.bottomRight());
-    painter.drawLine(r.topRight(), r.bottomRight());
+    if (inside.contains(event->rect())) {
+        painter.fillRect(event->rect(), palette().brush(group, QPalette::Base));
+    } else {
+        painter.fillRect(r, palette().brush(group, QPalette::Base));
+        // Sunken: dark above and left, light below and right.
+        painter.setPen(palette().color(group, QPalette::Dark));
+        painter.drawLine(r.topLeft(), r.topRight());
+        painter.drawLine(r.topLeft(), r.bottomLeft());
+        painter.setPen(palette().color(group, QPalette::Light));
+        painter.drawLine(r.bottomLeft(), r.bottomRight());
+        painter.drawLine(r.topRight(), r.bottomRight());
+        painter.setClipRect(inside);
+    }
 
     if (m_text.isEmpty()) return;
     const QPointF origin = textOrigin();
-    painter.setClipRect(r.adjusted(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth));
+    if (m_layout.size().width() > inside.width() - 2 * kTextMargin) painter.setClipRect(inside);
     if (hasFocus()) {
         // Focused, the whole text shows selected: it is what Ctrl+C copies.
         painter.fillRect(QRectF(origin, m_layout.size()), palette().brush(group, QPalette::Highlight));

@@ -56,6 +56,8 @@ private:
     friend class AccessibleReadOnlyBox;
     /// Where the text's laid-out line starts, in the box's coordinates.
     [[nodiscard]] QPointF textOrigin() const;
+    /// The white field inside the border.
+    [[nodiscard]] QRect field() const;
     void layOut() const;
 
     QString m_text;

@@ -48,7 +48,7 @@ class Session:
                 raise RuntimeError("Xvfb did not start")
             display += chunk
         os.close(read_fd)
-        self.env = dict(os.environ, DISPLAY=":" + display.decode().strip(), QT_QPA_PLATFORM="xcb",
+        self.env = dict(os.environ, DISPLAY=":" + display.decode().strip(), QT_QPA_PLATFORM=os.environ.get("ORVALE_MEASURE_PLATFORM", "xcb"),
                         XDG_RUNTIME_DIR=self.work)
         self.env.pop("WAYLAND_DISPLAY", None)
 
@@ -127,7 +127,7 @@ def load(args):
     for rate in args.rates:
         session = Session(args.build)
         try:
-            session.start_sim("--rate", str(rate), "--sweep")
+            session.start_sim("--rate", str(rate), *([] if args.steady else ["--sweep"]))
             orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
             wait_for(lambda: connected(session), 20, "Orvale to connect")
             time.sleep(2)  # settle
@@ -336,6 +336,8 @@ def main():
     load_parser.add_argument("--seconds", type=int, default=60)
     load_parser.add_argument("--rates", type=int, nargs="+", default=[LINE_LIMIT - 2, 10],
                              help="broadcasts a second to measure at (default: 821 and 10)")
+    load_parser.add_argument("--steady", action="store_true",
+                             help="keep the position still instead of changing it every broadcast")
     sub.add_parser("memory").add_argument("--minutes", type=int, default=10)
     sub.add_parser("pacing").add_argument("--seconds", type=int, default=10)
     sub.add_parser("vanish").add_argument("--count", type=int, default=100)
