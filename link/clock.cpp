@@ -1,13 +1,39 @@
 #include "link/clock.h"
 
 #include <chrono>
+#include <thread>
 
 namespace orvale::link {
+namespace {
+
+// Nothing of ours runs during a wait, but the system's own work may: on a pseudo-terminal the
+// kernel hands each byte on from a worker thread, which a spinning caller on the same processor
+// would hold back, delivering two bytes at once.
+void yieldProcessor() { std::this_thread::yield(); }
+
+}  // namespace
 
 std::uint32_t SteadyMillisecondClock::now() {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+std::uint64_t SteadyMillisecondClock::microseconds() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
+
+void busyWaitMicroseconds(MillisecondClock& clock, std::uint64_t microseconds) {
+    const std::uint64_t start = clock.microseconds();
+    for (;;) {
+        const std::uint64_t t = clock.microseconds();
+        if (t - start >= microseconds || t < start) {
+            return;
+        }
+        yieldProcessor();
+    }
 }
 
 void busyWait(MillisecondClock& clock, std::uint32_t milliseconds) {
@@ -19,6 +45,7 @@ void busyWait(MillisecondClock& clock, std::uint32_t milliseconds) {
         if (t >= target || t < start) {
             return;
         }
+        yieldProcessor();
     }
 }
 

@@ -53,11 +53,12 @@ void closePort(SerialControl& serial, ConnectionState& state) {
 void sendPaced(SerialControl& serial, MillisecondClock& clock,
                std::span<const std::uint8_t> message) {
     // One byte per write, never grouped: the device's receiver drops bytes that come closer
-    // together than 2 ms. The clock counts whole milliseconds and the first one may be nearly
-    // over when it is read, so one count more makes sure of 2 ms on the wire.
+    // together than 2 ms. The pause is timed in microseconds where the clock has them: counted
+    // in whole milliseconds, a count read just before it ticks would cut the pause by nearly
+    // one, and a pause of three counts started just after a tick lasts a little over 3 ms.
     for (std::size_t i = 0; i < message.size(); ++i) {
         serial.SetOutput(message.subspan(i, 1));
-        busyWait(clock, kByteGapMs + 1);
+        busyWaitMicroseconds(clock, kBytePauseUs);
     }
 }
 

@@ -34,8 +34,11 @@ void openPort(SerialControl& serial, ConnectionState& state, WindowFields& field
 /// Closes the port if the control reports it open; clears the port-open flag.
 void closePort(SerialControl& serial, ConnectionState& state);
 
-/// Pause after every byte sent, in clock milliseconds: the device's receiver needs it.
+/// Least pause after every byte sent, in milliseconds: the device's receiver needs it.
 inline constexpr std::uint32_t kByteGapMs = 2;
+/// The pause actually kept, in microseconds: the middle of the 2 to 3 ms the device takes.
+/// On a clock that counts whole milliseconds it comes to three counts.
+inline constexpr std::uint64_t kBytePauseUs = 2500;
 /// Wait before reconnecting after a settings change.
 inline constexpr std::uint32_t kSettleMs = 500;
 

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Measures Orvale as a whole program against the simulated device, and prints the figures.
 
-    scripts/measure.py load [--seconds 60]        CPU and repaints at the line's full rate and at 10/s
+    scripts/measure.py load [--seconds 60] [--steady] [--rates 821 10]
+                                                  CPU and repaints at the line's full rate and at 10/s
     scripts/measure.py memory [--minutes 10]      resident size after 1 minute and after N minutes
-    scripts/measure.py pacing [--seconds 10]      gaps between the bytes of Orvale's commands
+    scripts/measure.py pacing [--seconds 10] [--sender]
+                                                  gaps between the bytes of Orvale's commands
     scripts/measure.py vanish [--count 100]       the device's line closed and re-made, N times
     scripts/measure.py noisy [--minutes 10]       one byte in a thousand corrupted on the line
     scripts/measure.py port-file [--count 1000]   SIGKILL in the middle of port file stores
@@ -55,11 +57,11 @@ class Session:
     def path(self, name):
         return os.path.join(self.work, name)
 
-    def start_sim(self, *options):
+    def start_sim(self, *options, prefix=()):
         link = self.path("quennet-port")
-        sim = subprocess.Popen([os.path.join(self.build, "sim", "quennet-sim"), "--link", link,
-                                *options], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               env=self.env)
+        sim = subprocess.Popen([*prefix, os.path.join(self.build, "sim", "quennet-sim"), "--link",
+                                link, *options], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, env=self.env)
         sim.stdout.readline()  # the device path: the line exists
         self.procs.append(sim)
         return sim, link
@@ -169,14 +171,54 @@ def memory(args):
 
 def pacing(args):
     """The simulated device stays silent, so Orvale repeats the identify command at every
-    watchdog tick; the device times every read of the line (its own thread, poll() on the
-    pseudo-terminal) and the gaps between the bytes of each command are taken from that."""
+    watchdog tick. Two views of the gaps between the bytes of each command:
+    - Orvale's side (--sender): the time of every one-byte write() to the line, taken by
+      strace as the bytes leave the program (strace slows every write a little);
+    - the device's side: the device times every read of the line (its own thread, poll() on
+      the pseudo-terminal). A pseudo-terminal hands bytes over through a kernel worker, so on a
+      busy or virtual machine some reads are late, and two bytes then arrive in one read."""
     session = Session(args.build)
     try:
         times = session.path("received-times")
         session.start_sim("--silent", "--record-times", times)
-        session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+        trace = session.path("writes")
+        tracer = None
+        wait_for(lambda: os.path.exists(times) and os.path.getsize(times) > 0, 20,
+                 "Orvale's first command")
+        if args.sender:
+            if not shutil.which("strace"):
+                raise RuntimeError("--sender needs strace (apt-get install strace)")
+            tracer = subprocess.Popen(["strace", "-q", "-f", "-ttt", "-e", "trace=write",
+                                       "-o", trace, "-p", str(orvale.pid)],
+                                      stderr=subprocess.DEVNULL)
         time.sleep(args.seconds)
+        if tracer is not None:
+            tracer.send_signal(signal.SIGINT)
+            tracer.wait(10)
+
+        def summary(name, values):
+            values.sort()
+            if values:
+                print(f"{name}: {len(values)} gaps, min {values[0]:.3f} ms, median "
+                      f"{statistics.median(values):.3f}, max {values[-1]:.3f}; "
+                      f"{sum(g < 2.0 for g in values)} below 2.0 ms, "
+                      f"{sum(g > 3.0 for g in values)} above 3.0 ms, "
+                      f"{sum(g > 3.1 for g in values)} above 3.1 ms")
+
+        if tracer is not None:
+            # 'PID 1712345678.123456 write(12, "A", 1) = 1': the command bytes only.
+            writes = []
+            with open(trace) as f:
+                for line in f:
+                    fields = line.split(None, 2)
+                    if len(fields) == 3 and fields[2].startswith("write(") and \
+                            fields[2].rstrip().endswith(", 1) = 1"):
+                        writes.append((float(fields[1]), fields[2]))
+            sent = [(t1 - t0) * 1000 for (t0, w0), (t1, _) in zip(writes, writes[1:])
+                    if '"\\n"' not in w0]
+            summary("Orvale's side, between one-byte writes of a command", sent)
+
         arrivals = []
         with open(times) as f:
             for line in f:
@@ -197,18 +239,9 @@ def pacing(args):
                 merged += 1  # two bytes in one read: the reader was late, not the sender early
                 continue
             (first_gaps if index == 1 else gaps).append((t1 - t0) / 1000)
-
-        def summary(name, values):
-            values.sort()
-            if values:
-                print(f"{name}: {len(values)} gaps, min {values[0]:.3f} ms, median "
-                      f"{statistics.median(values):.3f}, max {values[-1]:.3f}; "
-                      f"{sum(g < 2.0 for g in values)} below 2.0 ms, "
-                      f"{sum(g > 3.0 for g in values)} above 3.0 ms, "
-                      f"{sum(g > 3.1 for g in values)} above 3.1 ms")
         print(f"{commands} identify commands; {merged} pairs of bytes read together")
-        summary("between bytes 2 to 8", gaps)
-        summary("between bytes 1 and 2", first_gaps)
+        summary("the device's side, between bytes 2 to 8", gaps)
+        summary("the device's side, between bytes 1 and 2", first_gaps)
     finally:
         session.close()
 
@@ -339,7 +372,10 @@ def main():
     load_parser.add_argument("--steady", action="store_true",
                              help="keep the position still instead of changing it every broadcast")
     sub.add_parser("memory").add_argument("--minutes", type=int, default=10)
-    sub.add_parser("pacing").add_argument("--seconds", type=int, default=10)
+    pacing_parser = sub.add_parser("pacing")
+    pacing_parser.add_argument("--seconds", type=int, default=10)
+    pacing_parser.add_argument("--sender", action="store_true",
+                               help="also time Orvale's writes with strace")
     sub.add_parser("vanish").add_argument("--count", type=int, default=100)
     sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
     sub.add_parser("port-file").add_argument("--count", type=int, default=1000)

@@ -183,9 +183,13 @@ void CMainDialog::OnInitDialog() {
 
 void CMainDialog::pullFields() {
     if (m_portList) {
-        m_fields.portText = m_portList->currentIndex() < 0
-                                ? std::string()
-                                : m_portList->currentText().toStdString();
+        // Pulls come with every broadcast; the list's text is converted only when it changed.
+        const int index = m_portList->currentIndex();
+        if (index != m_portIndexPulled) {
+            m_portTextPulled = index < 0 ? std::string() : m_portList->currentText().toStdString();
+            m_portIndexPulled = index;
+        }
+        m_fields.portText = m_portTextPulled;
     }
     // Read-only boxes hold exactly what the last push put there.
     m_fields.modelName = m_identityEdits[link::control::kProductId].shown;

@@ -153,6 +153,8 @@ private:
     std::map<int, BoundEdit> m_identityEdits;
     std::string m_portTextPushed;
     int m_portIndexPushed = -2;
+    std::string m_portTextPulled;
+    int m_portIndexPulled = -2;
     std::array<BoundEdit, model::kTextDisplayCount> m_parameterEdits{};
     std::array<std::string, model::kTextDisplayCount> m_parameterTexts{};
     std::array<controls::CiAnalogDisplayX*, model::kNumericDisplayCount> m_displays{};

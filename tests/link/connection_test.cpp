@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -138,6 +140,60 @@ TEST(BusyWait, AClockWrapEndsTheWaitAtOnce) {
         test::SteppingClock clock(c.start, 1);
         busyWait(clock, c.wait);
         EXPECT_EQ(clock.reads, c.reads) << std::hex << c.start;
+    }
+}
+
+// A clock with a microsecond count that moves by `step` microseconds at every read, and a
+// serial control that notes the count at every byte written.
+class MicrosecondClock final : public MillisecondClock {
+public:
+    MicrosecondClock(std::uint64_t start, std::uint64_t step) : m_now(start), m_step(step) {}
+    std::uint32_t now() override { return static_cast<std::uint32_t>(microseconds() / 1000); }
+    std::uint64_t microseconds() override { return std::exchange(m_now, m_now + m_step); }
+    [[nodiscard]] std::uint64_t peek() const { return m_now; }
+
+private:
+    std::uint64_t m_now;
+    std::uint64_t m_step;
+};
+
+TEST(SendPaced, WithAFineClockEveryPauseIsBetweenTwoAndThreeMilliseconds) {
+    // Starting anywhere within a millisecond, read often or seldom: the pause after each byte
+    // lasts 2.5 ms, give or take one read of the clock.
+    for (const std::uint64_t start : {0ULL, 999ULL, 123'456'789ULL}) {
+        for (const std::uint64_t step : {1ULL, 37ULL, 400ULL}) {
+            MicrosecondClock clock(start, step);
+            test::FakeSerialControl serial;
+            std::vector<std::uint64_t> at;
+            serial.onRecord = [&] {
+                if (serial.calls.back() == "Output") at.push_back(clock.peek());
+            };
+            sendPaced(serial, clock, identifyCommand());
+            ASSERT_EQ(at.size(), 8U);
+            at.push_back(clock.peek());
+            for (std::size_t i = 1; i < at.size(); ++i) {
+                const std::uint64_t gap = at[i] - at[i - 1];
+                EXPECT_GE(gap, kBytePauseUs) << start << "+" << step << " byte " << i;
+                EXPECT_LE(gap, kBytePauseUs + 2 * step) << start << "+" << step << " byte " << i;
+            }
+        }
+    }
+}
+
+TEST(BusyWaitMicroseconds, ReadsAWholeMillisecondClockAsThreeCountsAndEndsOnAWrap) {
+    const struct {
+        std::uint32_t start;
+        std::uint64_t wait;
+        unsigned reads;
+    } cases[] = {
+        {1000, 2500, 4},        // 1000, 1001, 1002, 1003: three counts after the start
+        {1000, 2000, 3},        // whole milliseconds: exactly two counts
+        {0xFFFFFFFEu, 2500, 3},  // FFFFFFFE, FFFFFFFF, then 0: wrapped, done
+    };
+    for (const auto& c : cases) {
+        test::SteppingClock clock(c.start, 1);
+        busyWaitMicroseconds(clock, c.wait);
+        EXPECT_EQ(clock.reads, c.reads) << std::hex << c.start << " wait " << std::dec << c.wait;
     }
 }
 
