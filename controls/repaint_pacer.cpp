@@ -12,9 +12,17 @@ RepaintPacer& RepaintPacer::instance() {
 
 RepaintPacer::RepaintPacer() {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(kFrameMs);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &RepaintPacer::flush);
+}
+
+void RepaintPacer::startFrame() {
+    if (m_timer.isActive()) return;
+    // A frame ends a whole frame after the last one: a first change after a quiet spell is
+    // painted as soon as the events at hand are handled, without waiting (nor waking) again.
+    const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.nsecsElapsed() / 1000 : kFrameUs;
+    const qint64 left = std::clamp<qint64>(kFrameUs - since, 0, kFrameUs);
+    m_timer.start(static_cast<int>((left + 500) / 1000));
 }
 
 void RepaintPacer::request(QWidget* widget) {
@@ -30,7 +38,7 @@ void RepaintPacer::request(QWidget* widget, const QRect& area) {
     } else {
         m_widgets.push_back({widget, area});
     }
-    if (!m_timer.isActive()) m_timer.start();
+    startFrame();
 }
 
 void RepaintPacer::requestWork(QObject* owner, std::function<void()> work) {
@@ -38,11 +46,12 @@ void RepaintPacer::requestWork(QObject* owner, std::function<void()> work) {
     if (std::find_if(m_work.begin(), m_work.end(), same) == m_work.end()) {
         m_work.emplace_back(owner, std::move(work));
     }
-    if (!m_timer.isActive()) m_timer.start();
+    startFrame();
 }
 
 void RepaintPacer::flush() {
     ++m_frames;
+    m_sinceFrame.start();
     // The work may ask for more repaints; they belong to this frame.
     auto work = std::move(m_work);
     m_work.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -14,16 +15,16 @@ namespace orvale::controls {
 
 /// Paces repaints to the screen: a saturated line changes a display about 820 times a second,
 /// far more often than a screen shows it. Widgets ask here instead of calling update()
-/// themselves; every widget asked for is repainted once at the end of the current frame
-/// (kFrameMs), so the window shows the latest value within one screen refresh and repaints at
-/// most once a frame. Owners of other deferred work (texts of line edits) can join the same
-/// frame with onFrame().
+/// themselves; every widget asked for is repainted once at the end of the current frame. Frames
+/// end one screen refresh (kFrameUs) apart, and a change after a quiet spell ends one at once, so the window
+/// shows the latest value within one screen refresh and repaints each widget at most once a
+/// frame. Other deferred work (formatting, box texts) joins the same frame with requestWork().
 class RepaintPacer final : public QObject {
     Q_OBJECT
 
 public:
-    /// One screen refresh at 60 Hz.
-    static constexpr int kFrameMs = 16;
+    /// One screen refresh at 60 Hz, in microseconds.
+    static constexpr qint64 kFrameUs = 16'667;
 
     /// The pacer of the user-interface thread.
     static RepaintPacer& instance();
@@ -39,6 +40,11 @@ public:
     /// Ends the current frame now: runs the deferred work and repaints what was asked for.
     void flush();
 
+    /// Milliseconds until the current frame ends, or -1 when no frame is open.
+    [[nodiscard]] int msUntilFrameEnds() const {
+        return m_timer.isActive() ? m_timer.remainingTime() : -1;
+    }
+
     /// Paint events counted by the widgets (countPaint()).
     [[nodiscard]] std::uint64_t paints() const { return m_paints; }
     /// Frames ended so far.
@@ -47,6 +53,7 @@ public:
 
 private:
     RepaintPacer();
+    void startFrame();
 
     struct Pending {
         QPointer<QWidget> widget;
@@ -54,6 +61,7 @@ private:
     };
 
     QTimer m_timer;
+    QElapsedTimer m_sinceFrame;  // since the last frame ended
     std::vector<Pending> m_widgets;
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_work;
     std::uint64_t m_paints = 0;
