@@ -19,11 +19,14 @@ std::optional<T> parseNumber(std::string_view text) {
 std::optional<std::pair<int, std::string>> parsePort(std::string_view text, std::string* error) {
     const auto eq = text.find('=');
     const auto name = text.substr(0, eq);
-    const bool comPrefix = name.size() > 3 && (name.substr(0, 3) == "COM" || name.substr(0, 3) == "com");
+    const bool comPrefix =
+        name.size() > 3 && (name.substr(0, 3) == "COM" || name.substr(0, 3) == "com");
     const auto number = comPrefix ? parseNumber<int>(name.substr(3)) : std::nullopt;
     if (eq == std::string_view::npos || !number || *number < 1 || *number > link::kHighestPort) {
-        *error = "--port takes COM<n>=<device path> with n from 1 to 50, e.g. "
-                 "--port COM1=/dev/ttyUSB0; got \"" + std::string(text) + "\"";
+        *error =
+            "--port takes COM<n>=<device path> with n from 1 to 50, e.g. "
+            "--port COM1=/dev/ttyUSB0; got \"" +
+            std::string(text) + "\"";
         return std::nullopt;
     }
     if (eq + 1 == text.size()) {
@@ -67,7 +70,8 @@ std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::s
             config.versionByte = firmware->versionByte;
             config.revision = firmware->revision;
         } else {
-            *error = "--simulate knows model=, serial= and firmware=; got \"" + std::string(item) + "\"";
+            *error =
+                "--simulate knows model=, serial= and firmware=; got \"" + std::string(item) + "\"";
             return std::nullopt;
         }
     }
@@ -131,7 +135,8 @@ ParseResult parseCommandLine(std::span<const std::string> args) {
             options.simulate = std::move(config);
         } else if (name == "--log") {
             const auto value = takeValue();
-            if (!value || value->empty()) return fail("--log needs a file name, e.g. --log drive.csv");
+            if (!value || value->empty())
+                return fail("--log needs a file name, e.g. --log drive.csv");
             options.logPath = *value;
         } else {
             return fail("unknown option \"" + std::string(arg) + "\"");

@@ -45,7 +45,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_flushed;
-    std::string m_pending;   // filled by the window's thread
+    std::string m_pending;  // filled by the window's thread
     std::uint64_t m_queued = 0;
     std::uint64_t m_written = 0;
     bool m_stop = false;

@@ -89,8 +89,9 @@ void DisplayRecording::recordIdentityIfChanged() {
     m_identified = identified;
     if (!identified) return;
     std::vector<std::string> identity = {
-        fields.modelName,   std::to_string(fields.serialNumber), fields.firmwareVersion,
-        fields.canBaudRate, fields.vinStyle,                     fields.firmwareBuild};
+        fields.modelName,       std::to_string(fields.serialNumber),
+        fields.firmwareVersion, fields.canBaudRate,
+        fields.vinStyle,        fields.firmwareBuild};
     // Written at every identification (a reconnection shows in the file) and whenever the
     // identity changes (a settings answer arriving later).
     if (!newlyIdentified && identity == m_identity) return;
@@ -120,7 +121,8 @@ void DisplayRecording::recordRow(std::uint8_t position) {
         } else if (qobject_cast<controls::ReadOnlyBox*>(widget) != nullptr) {
             // A single-line box does not show a line end (the Fuel Type text carries one).
             std::string shown(m_window.shownText(column.id));
-            while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+            while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+                shown.pop_back();
             appendCsvField(m_row, shown);
         }
     }

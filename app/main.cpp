@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     // Message boxes are captioned with the executable's name without its extension.
-    QApplication::setApplicationName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());
+    QApplication::setApplicationName(
+        QFileInfo(QApplication::applicationFilePath()).completeBaseName());
     QApplication::setOrganizationName(QStringLiteral("Orvale"));
 
     orvale::app::COrvaleApp app(*parsed.options);

@@ -5,15 +5,15 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QSaveFile>
-#include <QTimer>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <optional>
 
-#include "controls/cmscomm.h"
 #include "app/display_recording.h"
 #include "app/port_file.h"
 #include "app/termination.h"
+#include "controls/cmscomm.h"
 #include "controls/repaint_pacer.h"
 #include "link/clock.h"
 #include "link/connection.h"
@@ -110,8 +110,9 @@ bool COrvaleApp::InitInstance() {
             window.setDisplaysUpdatedHook(
                 [&recording](std::uint8_t position) { recording->recordRow(position); });
         } else {
-            QMessageBox::warning(nullptr, QApplication::applicationName(),
-                                 QString::fromStdString(error + "\nOrvale runs on without recording."));
+            QMessageBox::warning(
+                nullptr, QApplication::applicationName(),
+                QString::fromStdString(error + "\nOrvale runs on without recording."));
         }
     }
     // Asked to stop (Ctrl+C, logout, a script): end the window as its close box would, so that

@@ -3,9 +3,9 @@
 #include <QSocketNotifier>
 
 #ifndef Q_OS_WIN
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 #endif
 
 namespace orvale::app {

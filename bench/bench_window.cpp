@@ -73,8 +73,7 @@ void BM_WindowFrame(benchmark::State& state) {
     const auto perFrame = static_cast<int>(state.range(0));
     std::string broadcasts[101];
     for (int p = 0; p <= 100; ++p) {
-        broadcasts[p] = link::device::positionStatusBroadcast(
-            {static_cast<std::uint8_t>(p), 0});
+        broadcasts[p] = link::device::positionStatusBroadcast({static_cast<std::uint8_t>(p), 0});
     }
     auto& pacer = controls::RepaintPacer::instance();
     const auto paintsBefore = pacer.paints();

@@ -9,9 +9,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
-#include <QResizeEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QWheelEvent>
@@ -29,11 +29,10 @@ const QColor kDisabledTrackColour(140, 155, 185);
 const QColor kPointerColour(225, 225, 225);
 const QColor kPointerEdgeColour(60, 60, 60);
 constexpr int kTrackThickness = 6;
-constexpr int kWheelNotch = 120;  // eighths of a degree per wheel notch
+constexpr int kWheelNotch = 120;   // eighths of a degree per wheel notch
 constexpr int kPointerMargin = 2;  // antialiased edge and pen around the pointer
 constexpr int kLabelAlignment =
-    static_cast<int>(Qt::AlignHCenter) |
-    static_cast<int>(Qt::AlignBottom);
+    static_cast<int>(Qt::AlignHCenter) | static_cast<int>(Qt::AlignBottom);
 
 // The key codes the window sees are the platform's virtual-key codes.
 constexpr short kVkPageUp = 0x21;

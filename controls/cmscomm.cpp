@@ -27,9 +27,7 @@ QString CMSComm::portLabel() const {
     return QStringLiteral("COM%1 (%2)").arg(m_commPort).arg(m_ports.devicePath(m_commPort));
 }
 
-void CMSComm::refuse(const QString& what) const {
-    throw link::SerialError(what.toStdString());
-}
+void CMSComm::refuse(const QString& what) const { throw link::SerialError(what.toStdString()); }
 
 void CMSComm::SetCommPort(short port) {
     if (m_port.isOpen()) {
@@ -91,22 +89,32 @@ void CMSComm::SetSettings(std::string_view settings) {
 
     QSerialPort::Parity parity = QSerialPort::NoParity;
     const QString p = parts[1].trimmed().toLower();
-    if (p == QLatin1String("n")) parity = QSerialPort::NoParity;
-    else if (p == QLatin1String("e")) parity = QSerialPort::EvenParity;
-    else if (p == QLatin1String("o")) parity = QSerialPort::OddParity;
-    else if (p == QLatin1String("m")) parity = QSerialPort::MarkParity;
-    else if (p == QLatin1String("s")) parity = QSerialPort::SpaceParity;
-    else invalid();
+    if (p == QLatin1String("n"))
+        parity = QSerialPort::NoParity;
+    else if (p == QLatin1String("e"))
+        parity = QSerialPort::EvenParity;
+    else if (p == QLatin1String("o"))
+        parity = QSerialPort::OddParity;
+    else if (p == QLatin1String("m"))
+        parity = QSerialPort::MarkParity;
+    else if (p == QLatin1String("s"))
+        parity = QSerialPort::SpaceParity;
+    else
+        invalid();
 
     const int data = parts[2].trimmed().toInt(&ok);
     if (!ok || data < 5 || data > 8) invalid();
 
     QSerialPort::StopBits stop = QSerialPort::OneStop;
     const QString s = parts[3].trimmed();
-    if (s == QLatin1String("1")) stop = QSerialPort::OneStop;
-    else if (s == QLatin1String("1.5")) stop = QSerialPort::OneAndHalfStop;
-    else if (s == QLatin1String("2")) stop = QSerialPort::TwoStop;
-    else invalid();
+    if (s == QLatin1String("1"))
+        stop = QSerialPort::OneStop;
+    else if (s == QLatin1String("1.5"))
+        stop = QSerialPort::OneAndHalfStop;
+    else if (s == QLatin1String("2"))
+        stop = QSerialPort::TwoStop;
+    else
+        invalid();
 
     m_baud = baud;
     m_parity = parity;
@@ -133,7 +141,8 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
         refuse(QStringLiteral("Cannot write to %1: the port is not open.").arg(portLabel()));
     }
     const auto* data = reinterpret_cast<const char*>(bytes.data());
-    if (m_port.write(data, static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+    if (m_port.write(data, static_cast<qint64>(bytes.size())) !=
+        static_cast<qint64>(bytes.size())) {
         refuse(QStringLiteral("Cannot write to %1: %2").arg(portLabel(), m_port.errorString()));
     }
     // QSerialPort only queues: hand the byte to the driver now, and on a real line wait until

@@ -4,8 +4,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -261,7 +261,8 @@ void ReadOnlyBox::paintEvent(QPaintEvent* event) {
     if (m_layout.size().width() > inside.width() - 2 * kTextMargin) painter.setClipRect(inside);
     if (hasFocus()) {
         // Focused, the whole text shows selected: it is what Ctrl+C copies.
-        painter.fillRect(QRectF(origin, m_layout.size()), palette().brush(group, QPalette::Highlight));
+        painter.fillRect(QRectF(origin, m_layout.size()),
+                         palette().brush(group, QPalette::Highlight));
         painter.setPen(palette().color(group, QPalette::HighlightedText));
     } else {
         painter.setPen(palette().color(group, QPalette::Text));

@@ -25,9 +25,7 @@ void RepaintPacer::startFrame() {
     m_timer.start(static_cast<int>((left + 500) / 1000));
 }
 
-void RepaintPacer::request(QWidget* widget) {
-    request(widget, QRect());
-}
+void RepaintPacer::request(QWidget* widget) { request(widget, QRect()); }
 
 void RepaintPacer::request(QWidget* widget, const QRect& area) {
     const auto same = [widget](const Pending& pending) { return pending.widget == widget; };

@@ -16,9 +16,10 @@ namespace orvale::controls {
 /// Paces repaints to the screen: a saturated line changes a display about 820 times a second,
 /// far more often than a screen shows it. Widgets ask here instead of calling update()
 /// themselves; every widget asked for is repainted once at the end of the current frame. Frames
-/// end one screen refresh (kFrameUs) apart, and a change after a quiet spell ends one at once, so the window
-/// shows the latest value within one screen refresh and repaints each widget at most once a
-/// frame. Other deferred work (formatting, box texts) joins the same frame with requestWork().
+/// end one screen refresh (kFrameUs) apart, and a change after a quiet spell ends one at once, so
+/// the window shows the latest value within one screen refresh and repaints each widget at most
+/// once a frame. Other deferred work (formatting, box texts) joins the same frame with
+/// requestWork().
 class RepaintPacer final : public QObject {
     Q_OBJECT
 

@@ -44,7 +44,8 @@ inline constexpr std::uint32_t kSettleMs = 500;
 
 /// Writes a message one byte per write, waiting more than 2 ms (and at most 3) after each
 /// byte, the last included. Never reads past the message.
-void sendPaced(SerialControl& serial, MillisecondClock& clock, std::span<const std::uint8_t> message);
+void sendPaced(SerialControl& serial, MillisecondClock& clock,
+               std::span<const std::uint8_t> message);
 void sendPaced(SerialControl& serial, MillisecondClock& clock, std::string_view message);
 
 /// Waits 500 ms, then runs `connect`.

@@ -120,11 +120,11 @@ std::string clockText(const ClockTime& time);
 /// Device-side builders: what a Quennet device sends. The simulated device and the tests use
 /// them; they are the exact inverse of the decoders above.
 namespace device {
-std::string positionAck();                   ///< "ACK %" CR LF
-std::string keyAck();                        ///< "ACK KI" CR LF
-std::string revisionAnswer(char letter);     ///< "ACK REV" letter CR LF
-std::string vinStyleAnswer(char code);       ///< "ACK VIN=" code CR LF
-std::string canBaudRateAnswer(int code);     ///< "ACK CBRS=0" digit CR LF
+std::string positionAck();                ///< "ACK %" CR LF
+std::string keyAck();                     ///< "ACK KI" CR LF
+std::string revisionAnswer(char letter);  ///< "ACK REV" letter CR LF
+std::string vinStyleAnswer(char code);    ///< "ACK VIN=" code CR LF
+std::string canBaudRateAnswer(int code);  ///< "ACK CBRS=0" digit CR LF
 std::string identityAnswer(const Identity& identity);
 std::string buildAnswer(std::string_view buildText);  ///< padded or cut to 22 characters
 std::string positionStatusBroadcast(const PositionStatus& value);

@@ -21,13 +21,13 @@ public:
 
 /// Values of `CommEvent`.
 namespace comm_event {
-inline constexpr short kReceive = 2;         ///< data received
-inline constexpr short kBreak = 1001;        ///< break signal received
-inline constexpr short kFrame = 1004;        ///< framing error
-inline constexpr short kOverrun = 1006;      ///< a byte was lost by the hardware
-inline constexpr short kRxOver = 1008;       ///< receive buffer overflow
-inline constexpr short kRxParity = 1009;     ///< parity error
-inline constexpr short kPortLost = 1100;     ///< the device behind the port vanished (adapter pulled)
+inline constexpr short kReceive = 2;      ///< data received
+inline constexpr short kBreak = 1001;     ///< break signal received
+inline constexpr short kFrame = 1004;     ///< framing error
+inline constexpr short kOverrun = 1006;   ///< a byte was lost by the hardware
+inline constexpr short kRxOver = 1008;    ///< receive buffer overflow
+inline constexpr short kRxParity = 1009;  ///< parity error
+inline constexpr short kPortLost = 1100;  ///< the device behind the port vanished (adapter pulled)
 }  // namespace comm_event
 
 /// `InputMode` values.

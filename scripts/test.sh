@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The end-to-end tests run under Xvfb and read the window through the accessibility bus; the
-# fuzz targets need clang's libFuzzer.
+# fuzz targets need clang's libFuzzer; clang-format checks the layout of the sources.
 scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 \
-  desktop-file-utils clang libclang-rt-dev
+  desktop-file-utils clang libclang-rt-dev clang-format
 
 echo "== build and test (warnings are errors)"
 cmake --preset ci >/dev/null

@@ -73,8 +73,7 @@ std::string applyControlLine(PtyDevice& device, std::string_view line) {
     const std::string_view name = w[0];
     const std::string_view value = w[1];
 
-    if (name == "silent" || name == "bad-checksums" || name == "lower-case" ||
-        name == "garbage") {
+    if (name == "silent" || name == "bad-checksums" || name == "lower-case" || name == "garbage") {
         const auto on = onOff(value);
         if (!on) {
             return "expects on or off";

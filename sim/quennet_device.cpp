@@ -113,8 +113,8 @@ void QuennetDevice::advance(std::uint32_t nowMs) {
 void QuennetDevice::advanceSweep() {
     if (m_state.position >= kMaxPosition) m_sweepDown = true;
     if (m_state.position == 0) m_sweepDown = false;
-    m_state.position = static_cast<std::uint8_t>(m_sweepDown ? m_state.position - 1
-                                                             : m_state.position + 1);
+    m_state.position =
+        static_cast<std::uint8_t>(m_sweepDown ? m_state.position - 1 : m_state.position + 1);
 }
 
 void QuennetDevice::receive(std::string_view bytes, std::uint32_t nowMs) {

@@ -73,13 +73,14 @@ void CMainDialog::buildWindow() {
     m_slider = qobject_cast<controls::CiSliderX*>(control(link::control::kSlider));
     m_dynamic = qobject_cast<QCheckBox*>(control(link::control::kDynamic));
     m_quiet = qobject_cast<QCheckBox*>(control(link::control::kQuiet));
-    for (const int id : {link::control::kProductId, link::control::kSerialNumber,
-                         link::control::kFirmwareVersion, link::control::kCanBaudRate,
-                         link::control::kVinStyle, link::control::kFirmwareBuild}) {
+    for (const int id :
+         {link::control::kProductId, link::control::kSerialNumber, link::control::kFirmwareVersion,
+          link::control::kCanBaudRate, link::control::kVinStyle, link::control::kFirmwareBuild}) {
         m_identityEdits[id].edit = qobject_cast<controls::ReadOnlyBox*>(control(id));
     }
     for (std::size_t i = 0; i < model::kTextDisplayCount; ++i) {
-        m_parameterEdits[i].edit = qobject_cast<controls::ReadOnlyBox*>(control(model::kTextDisplays[i].id));
+        m_parameterEdits[i].edit =
+            qobject_cast<controls::ReadOnlyBox*>(control(model::kTextDisplays[i].id));
     }
     for (std::size_t i = 0; i < model::kNumericDisplayCount; ++i) {
         m_displays[i] =
@@ -128,7 +129,8 @@ void CMainDialog::wireEvents() {
         connect(m_slider, &CiSliderX::mouseDown, this, [this](short button, short, int, int) {
             if ((button & 1) != 0) onSliderBusy();
         });
-        connect(m_slider, &CiSliderX::mouseUp, this, [this] { guarded([this] { sendPosition(); }); });
+        connect(m_slider, &CiSliderX::mouseUp, this,
+                [this] { guarded([this] { sendPosition(); }); });
         connect(m_slider, &CiSliderX::keyDown, this, [this] { onSliderBusy(); });
         connect(m_slider, &CiSliderX::keyUp, this, [this] { guarded([this] { sendPosition(); }); });
         connect(m_slider, &CiSliderX::positionChangeStarted, this, [this] { onSliderBusy(); });
@@ -295,11 +297,15 @@ void CMainDialog::enableControl(int controlId, bool enable) {
     if (QWidget* w = control(controlId)) w->setEnabled(enable);
 }
 
-void CMainDialog::restartWatchdog(unsigned periodMs) { m_watchdog.start(static_cast<int>(periodMs)); }
+void CMainDialog::restartWatchdog(unsigned periodMs) {
+    m_watchdog.start(static_cast<int>(periodMs));
+}
 
 void CMainDialog::stopWatchdog() { m_watchdog.stop(); }
 
-int CMainDialog::watchdogPeriod() const { return m_watchdog.isActive() ? m_watchdog.interval() : 0; }
+int CMainDialog::watchdogPeriod() const {
+    return m_watchdog.isActive() ? m_watchdog.interval() : 0;
+}
 
 void CMainDialog::storePortFile() { m_portFile.store(m_fields.portText); }
 
@@ -341,9 +347,9 @@ void CMainDialog::showMessage(std::string_view text, link::MessageIcon icon) {
         if (m_messageBox) {
             m_messageBox(message, icon);
         } else {
-            QMessageBox box(icon == link::MessageIcon::Stop ? QMessageBox::Critical
-                                                            : QMessageBox::Warning,
-                            QCoreApplication::applicationName(), message, QMessageBox::Ok, this);
+            QMessageBox box(
+                icon == link::MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
+                QCoreApplication::applicationName(), message, QMessageBox::Ok, this);
             box.exec();
         }
     } catch (...) {
@@ -461,7 +467,8 @@ void CMainDialog::sendPosition() {
     pullFields();
     const double position = m_slider ? m_slider->Position() : 0.0;
     // Truncated toward zero, low 8 bits: 99.9 is sent as 99.
-    const auto byte = static_cast<std::uint8_t>(static_cast<long long>(std::trunc(position)) & 0xFF);
+    const auto byte =
+        static_cast<std::uint8_t>(static_cast<long long>(std::trunc(position)) & 0xFF);
     const std::string command = link::positionCommand(byte);
     if (m_state.portOpen) link::sendPaced(m_serial, m_clock, command);
 }

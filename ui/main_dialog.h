@@ -32,7 +32,13 @@ class ReadOnlyBox;
 namespace orvale::ui {
 
 /// The window's five states, derived from which controls are enabled and the watchdog.
-enum class WindowState { IdleWatchdogRunning, IdleWatchdogStopped, Identifying, Connected, IdentityOnly };
+enum class WindowState {
+    IdleWatchdogRunning,
+    IdleWatchdogStopped,
+    Identifying,
+    Connected,
+    IdentityOnly
+};
 
 /// The program's main window: the control panel, the remote-control group and every FMS
 /// parameter display. It owns the connection state, decides which controls can be used, asks
@@ -170,8 +176,8 @@ private:
     DisplaysUpdatedHook m_displaysUpdated;
     bool m_displaysDirty = false;
     std::uint8_t m_evaluatedPosition = 0;
-    std::set<std::string> m_openBoxes;     // texts of message boxes open right now
-    std::string m_lastSerialError;         // shown once until a port opens again
+    std::set<std::string> m_openBoxes;  // texts of message boxes open right now
+    std::string m_lastSerialError;      // shown once until a port opens again
     bool m_initialised = false;
     std::uint64_t m_evaluations = 0;
     std::uint64_t m_boxesShown = 0;

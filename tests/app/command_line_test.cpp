@@ -16,13 +16,13 @@ TEST(CommandLine, GoodCommandLines) {
     EXPECT_TRUE(none.options->ports.empty());
     EXPECT_FALSE(none.options->simulate);
 
-    const ParseResult ports =
-        parse({"--port", "COM1=/dev/ttyUSB0", "--port=com12=/dev/serial/by-id/usb-x", "--log",
-               "drive.csv"});
+    const ParseResult ports = parse({"--port", "COM1=/dev/ttyUSB0",
+                                     "--port=com12=/dev/serial/by-id/usb-x", "--log", "drive.csv"});
     ASSERT_TRUE(ports.options) << ports.output;
     ASSERT_EQ(ports.options->ports.size(), 2u);
     EXPECT_EQ(ports.options->ports[0], (std::pair<int, std::string>{1, "/dev/ttyUSB0"}));
-    EXPECT_EQ(ports.options->ports[1], (std::pair<int, std::string>{12, "/dev/serial/by-id/usb-x"}));
+    EXPECT_EQ(ports.options->ports[1],
+              (std::pair<int, std::string>{12, "/dev/serial/by-id/usb-x"}));
     EXPECT_EQ(ports.options->logPath, "drive.csv");
 
     const ParseResult sim = parse({"--simulate=model=13,serial=42,firmware=0.3C"});

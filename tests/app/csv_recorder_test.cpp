@@ -38,8 +38,8 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
 
 class CsvRecorderTest : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("orvale-csv-" + std::to_string(::getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("orvale-csv-" + std::to_string(::getpid()));
     void SetUp() override { std::filesystem::create_directories(dir); }
     void TearDown() override { std::filesystem::remove_all(dir); }
 };

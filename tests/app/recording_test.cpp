@@ -6,13 +6,13 @@
 
 #include "app/display_recording.h"
 #include "controls/ci_analog_display_x.h"
+#include "controls/ci_slider_x.h"
 #include "controls/cmscomm.h"
+#include "controls/read_only_box.h"
+#include "controls/repaint_pacer.h"
 #include "model/control_ids.h"
 #include "sim/pty_device.h"
 #include "support/pty_pair.h"
-#include "controls/ci_slider_x.h"
-#include "controls/read_only_box.h"
-#include "controls/repaint_pacer.h"
 #include "ui/control_catalogue.h"
 #include "ui/main_dialog.h"
 
@@ -75,8 +75,8 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
     QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
 
     std::string error;
-    auto recording = std::make_unique<DisplayRecording>(CsvRecorder::open(path.string(), &error),
-                                                        window);
+    auto recording =
+        std::make_unique<DisplayRecording>(CsvRecorder::open(path.string(), &error), window);
     int updates = 0;
     window.setDisplaysUpdatedHook([&](std::uint8_t p) {
         ++updates;
@@ -129,7 +129,8 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
         if (header[column].rfind(std::string(control.label), 0) != 0) continue;
         QWidget* widget = window.control(control.id);
         if (auto* display = qobject_cast<controls::CiAnalogDisplayX*>(widget)) {
-            EXPECT_EQ(last[column] + display->UnitsText().toStdString(), display->text().toStdString())
+            EXPECT_EQ(last[column] + display->UnitsText().toStdString(),
+                      display->text().toStdString())
                 << control.label;
         } else if (auto* edit = qobject_cast<controls::ReadOnlyBox*>(widget)) {
             std::string shown = edit->text().toStdString();

@@ -20,7 +20,8 @@ protected:
         ports.map(3, QString::fromStdString(pty.path()));
         ports.map(7, QStringLiteral("/nonexistent/quennet-port"));
         comm = std::make_unique<CMSComm>(ports);
-        QObject::connect(comm.get(), &CMSComm::OnComm, [this] { events.push_back(comm->GetCommEvent()); });
+        QObject::connect(comm.get(), &CMSComm::OnComm,
+                         [this] { events.push_back(comm->GetCommEvent()); });
     }
 
     void openPort3() {

@@ -24,7 +24,8 @@ TEST(PortMap, ParsesPortOptions) {
         const char* path;
     } cases[] = {
         {"COM1=/dev/ttyUSB0", 1, "/dev/ttyUSB0"},
-        {"com12=/dev/serial/by-id/usb-FTDI-if00-port0", 12, "/dev/serial/by-id/usb-FTDI-if00-port0"},
+        {"com12=/dev/serial/by-id/usb-FTDI-if00-port0", 12,
+         "/dev/serial/by-id/usb-FTDI-if00-port0"},
         {"COM50=/tmp/a=b", 50, "/tmp/a=b"},
         {"COM51=/dev/ttyUSB0", 0, ""},
         {"COM0=/dev/ttyUSB0", 0, ""},

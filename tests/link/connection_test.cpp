@@ -20,7 +20,7 @@ TEST(PortNumber, FromPortName) {
     const struct {
         const char* name;
         int number;
-    } cases[] = {{"COM1", 1},  {"COM9", 9},   {"COM10", 10}, {"COM30", 30}, {"COM31", 31},
+    } cases[] = {{"COM1", 1},   {"COM9", 9},   {"COM10", 10}, {"COM30", 30}, {"COM31", 31},
                  {"COM40", 40}, {"COM50", 50}, {"COM51", 1},  {"COM0", 1},   {"COM01", 1},
                  {"com5", 1},   {"", 1},       {"COM", 1},    {"COM5x", 1},  {"COM 5", 1},
                  {"COM123", 1}, {"XCOM5", 1}};
@@ -38,9 +38,9 @@ protected:
 TEST_F(OpenPortTest, OpensInTheControlsOrder) {
     window.fields.portText = "COM12";
     openPort(serial, window.state, window.fields, window);
-    EXPECT_EQ(serial.calls, (Calls{"PortOpen?", "CommPort=12", "PortOpen?", "PortOpen=1",
-                                   "Settings=115200,n,8,1", "InputMode=1", "RThreshold=1",
-                                   "InputLen=0", "Input?"}));
+    EXPECT_EQ(serial.calls,
+              (Calls{"PortOpen?", "CommPort=12", "PortOpen?", "PortOpen=1", "Settings=115200,n,8,1",
+                     "InputMode=1", "RThreshold=1", "InputLen=0", "Input?"}));
     EXPECT_TRUE(window.state.portOpen);
     EXPECT_EQ(window.calls.front(), "pull") << "the port list's choice is pulled first";
 }
@@ -64,7 +64,8 @@ TEST_F(OpenPortTest, StillOpenAfterCloseIsReportedAndTheSettingsStillRun) {
     EXPECT_EQ(serial.calls.back(), "Input?");
     EXPECT_NE(std::find(serial.calls.begin(), serial.calls.end(), "Settings=115200,n,8,1"),
               serial.calls.end());
-    EXPECT_EQ(std::find(serial.calls.begin(), serial.calls.end(), "PortOpen=1"), serial.calls.end());
+    EXPECT_EQ(std::find(serial.calls.begin(), serial.calls.end(), "PortOpen=1"),
+              serial.calls.end());
 }
 
 TEST_F(OpenPortTest, ARefusedOpenStopsThereWithTheFlagClear) {
@@ -132,8 +133,8 @@ TEST(BusyWait, AClockWrapEndsTheWaitAtOnce) {
         std::uint32_t start, wait;
         unsigned reads;
     } cases[] = {
-        {0xFFFFFFFEu, 500, 3},  // reads FFFFFFFE, FFFFFFFF, then 0 < start: done
-        {0xFFFFFFFFu, 2, 2},    // target past 2^32 is reached only through the wrap
+        {0xFFFFFFFEu, 500, 3},    // reads FFFFFFFE, FFFFFFFF, then 0 < start: done
+        {0xFFFFFFFFu, 2, 2},      // target past 2^32 is reached only through the wrap
         {0xFFFFFF00u, 500, 257},  // 256 ms into a 500 ms wait
     };
     for (const auto& c : cases) {
@@ -186,8 +187,8 @@ TEST(BusyWaitMicroseconds, ReadsAWholeMillisecondClockAsThreeCountsAndEndsOnAWra
         std::uint64_t wait;
         unsigned reads;
     } cases[] = {
-        {1000, 2500, 4},        // 1000, 1001, 1002, 1003: three counts after the start
-        {1000, 2000, 3},        // whole milliseconds: exactly two counts
+        {1000, 2500, 4},         // 1000, 1001, 1002, 1003: three counts after the start
+        {1000, 2000, 3},         // whole milliseconds: exactly two counts
         {0xFFFFFFFEu, 2500, 3},  // FFFFFFFE, FFFFFFFF, then 0: wrapped, done
     };
     for (const auto& c : cases) {

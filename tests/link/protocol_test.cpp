@@ -11,7 +11,8 @@ TEST(HexPair, EncodesLowNibbleFirst) {
     const struct {
         std::uint8_t value;
         const char* pair;
-    } cases[] = {{0, "00"}, {11, "B0"}, {50, "23"}, {100, "46"}, {0x3C, "C3"}, {255, "FF"}, {176, "0B"}};
+    } cases[] = {{0, "00"},    {11, "B0"},  {50, "23"}, {100, "46"},
+                 {0x3C, "C3"}, {255, "FF"}, {176, "0B"}};
     for (const auto& c : cases) {
         const auto pair = encodeHexPair(c.value);
         EXPECT_EQ(std::string(pair.data(), 2), c.pair) << int(c.value);

@@ -54,13 +54,13 @@ TEST_F(ReceiverTest, IdentityOutcomes) {
         bool identified;
         bool disconnected;
     } cases[] = {
-        {9, 2, 'B', true, 1000, false, true, false},   {11, 2, 'C', true, 1000, false, true, false},
-        {13, 2, 'B', true, 1000, false, true, false},  {15, 2, 'C', true, 1000, false, true, false},
-        {8, 2, 'B', false, 0, false, true, false},     {10, 2, 'B', false, 0, false, true, false},
-        {12, 2, 'C', false, 0, false, true, false},    {14, 2, 'B', false, 0, false, true, false},
-        {15, 2, 'A', false, 0, true, true, false},     {9, 1, 'B', false, 0, true, true, false},
-        {10, 9, 'C', false, 0, true, true, false},     {16, 2, 'B', false, 0, false, false, true},
-        {20, 2, 'B', false, 0, false, false, true},    {7, 5, 'A', false, 0, false, false, true},
+        {9, 2, 'B', true, 1000, false, true, false},  {11, 2, 'C', true, 1000, false, true, false},
+        {13, 2, 'B', true, 1000, false, true, false}, {15, 2, 'C', true, 1000, false, true, false},
+        {8, 2, 'B', false, 0, false, true, false},    {10, 2, 'B', false, 0, false, true, false},
+        {12, 2, 'C', false, 0, false, true, false},   {14, 2, 'B', false, 0, false, true, false},
+        {15, 2, 'A', false, 0, true, true, false},    {9, 1, 'B', false, 0, true, true, false},
+        {10, 9, 'C', false, 0, true, true, false},    {16, 2, 'B', false, 0, false, false, true},
+        {20, 2, 'B', false, 0, false, false, true},   {7, 5, 'A', false, 0, false, false, true},
     };
     for (const auto& c : cases) {
         window = test::RecordingWindow{};

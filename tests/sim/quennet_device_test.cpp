@@ -408,7 +408,8 @@ TEST(QuennetDevice, SweepMovesThePositionWithEveryBroadcastAndTurnsAtTheEnds) {
     std::uint32_t now = 0;
     std::vector<int> positions;
     for (const auto& frame : frames(run(device, now, 60))) {
-        if (frame.starts_with("BRC %S")) positions.push_back(link::decodePositionStatus(frame).position);
+        if (frame.starts_with("BRC %S"))
+            positions.push_back(link::decodePositionStatus(frame).position);
     }
     ASSERT_GE(positions.size(), 5u);
     EXPECT_EQ(std::vector<int>(positions.begin(), positions.begin() + 5),

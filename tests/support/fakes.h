@@ -90,8 +90,8 @@ public:
     short commEvent = link::comm_event::kReceive;
     short commPort = 0;
     bool open = false;
-    bool stuckOpen = false;   ///< the control keeps reporting the port open
-    std::string failOn;       ///< the access that raises SerialError
+    bool stuckOpen = false;               ///< the control keeps reporting the port open
+    std::string failOn;                   ///< the access that raises SerialError
     std::optional<std::string> failText;  ///< its text; "refused: <access>" by default
     std::function<void()> onRecord;
 

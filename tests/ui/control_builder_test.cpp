@@ -114,7 +114,8 @@ TEST_F(BuiltWindow, EveryControlButTheSerialControlHasItsWidget) {
                 auto* button = qobject_cast<QPushButton*>(widget);
                 ASSERT_NE(button, nullptr) << id;
                 EXPECT_EQ(button->text(), qs(control.label)) << id;
-                EXPECT_EQ(button->isDefault(), control.kind == ControlKind::DefaultPushButton) << id;
+                EXPECT_EQ(button->isDefault(), control.kind == ControlKind::DefaultPushButton)
+                    << id;
                 break;
             }
             case ControlKind::CheckBox: {

@@ -270,7 +270,8 @@ TEST_F(MainDialogTest, AScreenReadersToggleOnDynamicAndQuietSendsTheKeyAsAClickD
     connectTo(15);
     serial.written.clear();
     for (const int box : {id::kDynamic, id::kQuiet}) {
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.control(box));
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(window.control(box));
         ASSERT_NE(accessible, nullptr);
         ASSERT_NE(accessible->actionInterface(), nullptr);
         accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());

@@ -23,7 +23,8 @@ public:
 
 protected:
     bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-        if (event->type() == QEvent::Paint) areas.push_back(static_cast<QPaintEvent*>(event)->rect());
+        if (event->type() == QEvent::Paint)
+            areas.push_back(static_cast<QPaintEvent*>(event)->rect());
         return false;
     }
 };
