@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QImage>
 #include <QWidget>
 
 #include <limits>
@@ -88,6 +89,38 @@ TEST(CiAnalogDisplayX, RepaintsOnlyWhenTheShownTextChanges) {
     ui::test::flushPaints();
     EXPECT_EQ(paints.count(), 1);
     EXPECT_EQ(display->text(), QStringLiteral("2.0 %"));
+}
+
+// The columns and rows holding lime digits in a display's picture.
+QRect inkOf(CiAnalogDisplayX& display) {
+    const QImage image = display.grab().toImage();
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.green() > 120 && c.red() < 100 && c.blue() < 100) ink |= QRect(x, y, 1, 1);
+        }
+    }
+    return ink;
+}
+
+TEST(CiAnalogDisplayX, DrawsItsTextRightAlignedInsideTheFaceWhateverTheCharacters) {
+    // Digits and units come from looked-up glyphs; "nan" and "inf" are laid out as text.
+    for (const double value : {12.5, -273.0, std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity()}) {
+        QWidget window;
+        auto* display = new CiAnalogDisplayX(&window);
+        display->setGeometry(0, 0, 160, 24);
+        display->setUnitsText(QStringLiteral(" km/hr"));
+        display->setValue(value);
+        ui::test::flushPaints();
+        const QRect ink = inkOf(*display);
+        const QRect face = display->contentsRect();
+        ASSERT_FALSE(ink.isEmpty()) << value;
+        EXPECT_TRUE(face.contains(ink)) << value;
+        EXPECT_GE(ink.right(), face.right() - 6) << value << ": not right-aligned";
+        EXPECT_GT(ink.height(), face.height() / 3) << value << ": not the whole line";
+    }
 }
 
 TEST(CiAnalogDisplayX, RegressionNaNWrittenTwiceIsTreatedAsUnchanged) {
