@@ -30,6 +30,24 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LINE_LIMIT = 823  # position broadcasts a second that 115200 baud 8N1 carries
 
 
+# In use the device is a box of its own. Here the simulated device (and the X server) would
+# share Orvale's processor and caches and be counted as Orvale's cost, so on a machine with two
+# processors or more Orvale gets the last one and everything else the others (--shared-cpu
+# turns that off).
+ORVALE_CPUS = None
+
+
+def pin_processors(shared):
+    global ORVALE_CPUS
+    cpus = sorted(os.sched_getaffinity(0))
+    if shared or len(cpus) < 2:
+        return
+    ORVALE_CPUS = {cpus[-1]}
+    os.sched_setaffinity(0, set(cpus[:-1]))  # this script, Xvfb and the simulated device
+    print(f"Orvale runs on processor {cpus[-1]}, the device and the X server on "
+          f"{','.join(map(str, cpus[:-1]))}")
+
+
 class Session:
     """A private X display, a work directory, and the processes started in it."""
 
@@ -71,8 +89,9 @@ class Session:
         exe = self.path("Orvale")
         shutil.copy(os.path.join(self.build, "app", "Orvale"), exe)
         env = dict(self.env, ORVALE_STATS=self.path("stats"))
+        pin = (lambda: os.sched_setaffinity(0, ORVALE_CPUS)) if ORVALE_CPUS else None
         orvale = subprocess.Popen([exe, *options], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL, env=env)
+                                  stderr=subprocess.DEVNULL, env=env, preexec_fn=pin)
         self.procs.append(orvale)
         return orvale
 
@@ -354,8 +373,12 @@ def port_file(args):
             if contents not in (b"; bench 3\r\nCOM=3;\r\n", b"; bench 3\r\nCOM=12;\r\n"):
                 bad.append(contents)
         leftovers = [n for n in os.listdir(work) if n != "quennet.ini"]
+        port = subprocess.run([storer, "--read", path], capture_output=True, text=True,
+                              check=True).stdout.strip()
+        remaining = [n for n in os.listdir(work) if n != "quennet.ini"]
         print(f"{args.count} stores killed: {args.count - len(bad)} read back as the old or the "
-              f"new port, {len(bad)} otherwise; {len(leftovers)} temporary files left behind")
+              f"new port, {len(bad)} otherwise; {len(leftovers)} temporary files left by the "
+              f"killed stores, {len(remaining)} after the next read (which gave {port})")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -364,6 +387,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "dev"))
+    parser.add_argument("--shared-cpu", action="store_true",
+                        help="let Orvale share processors with the simulated device and Xvfb")
     sub = parser.add_subparsers(dest="what", required=True)
     load_parser = sub.add_parser("load")
     load_parser.add_argument("--seconds", type=int, default=60)
@@ -380,6 +405,8 @@ def main():
     sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
     sub.add_parser("port-file").add_argument("--count", type=int, default=1000)
     args = parser.parse_args()
+    if args.what != "port-file":
+        pin_processors(args.shared_cpu)
     {"load": load, "memory": memory, "pacing": pacing, "vanish": vanish, "noisy": noisy,
      "port-file": port_file}[args.what](args)
 
