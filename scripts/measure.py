@@ -164,7 +164,7 @@ def load(args):
             print(f"rate {rate}/s for {wall:.0f} s: CPU {100 * (cpu1 - cpu0) / wall:.1f} % of one "
                   f"core; {evaluations / wall:.0f} evaluations/s; {frames / wall:.1f} repaint "
                   f"frames/s; {paints / wall:.0f} widget paints/s "
-                  f"({paints / max(frames, 1):.1f} per frame, 45 paced widgets)")
+                  f"({paints / max(frames, 1):.1f} per frame, each widget at most once)")
         finally:
             session.close()
 
