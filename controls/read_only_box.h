@@ -4,7 +4,6 @@
 #include <QString>
 #include <QWidget>
 
-class QAction;
 
 namespace orvale::controls {
 
