@@ -4,7 +4,6 @@
 #include <QString>
 #include <QWidget>
 
-
 namespace orvale::controls {
 
 /// A read-only text box: one line of text, centred, in a white field with a plain sunken
