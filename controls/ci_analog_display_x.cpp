@@ -1,4 +1,5 @@
 #include "controls/ci_analog_display_x.h"
+#include "controls/accessible_factory.h"
 #include "controls/repaint_pacer.h"
 
 #include <QAccessible>
@@ -44,17 +45,10 @@ public:
     }
 };
 
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(CiAnalogDisplayX::staticMetaObject.className()))
-        return new AccessibleDisplay(static_cast<CiAnalogDisplayX*>(object));
-    return nullptr;
-}
-
 }  // namespace
 
 CiAnalogDisplayX::CiAnalogDisplayX(QWidget* parent) : QFrame(parent) {
-    static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
-    (void)factoryInstalled;
+    installAccessibleFactory<CiAnalogDisplayX, AccessibleDisplay>();
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);

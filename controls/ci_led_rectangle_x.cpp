@@ -1,4 +1,5 @@
 #include "controls/ci_led_rectangle_x.h"
+#include "controls/accessible_factory.h"
 #include "controls/repaint_pacer.h"
 
 #include <QAccessible>
@@ -50,17 +51,10 @@ private:
     }
 };
 
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(CiLedRectangleX::staticMetaObject.className()))
-        return new AccessibleLed(static_cast<CiLedRectangleX*>(object));
-    return nullptr;
-}
-
 }  // namespace
 
 CiLedRectangleX::CiLedRectangleX(QWidget* parent) : QWidget(parent) {
-    static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
-    (void)factoryInstalled;
+    installAccessibleFactory<CiLedRectangleX, AccessibleLed>();
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
 }

@@ -1,4 +1,5 @@
 #include "controls/ci_slider_x.h"
+#include "controls/accessible_factory.h"
 #include "controls/repaint_pacer.h"
 
 #include <QAccessible>
@@ -127,19 +128,8 @@ private:
     [[nodiscard]] CiSliderX* slider() const { return static_cast<CiSliderX*>(widget()); }
 };
 
-namespace {
-
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(CiSliderX::staticMetaObject.className()))
-        return new AccessibleSlider(static_cast<CiSliderX*>(object));
-    return nullptr;
-}
-
-}  // namespace
-
 CiSliderX::CiSliderX(QWidget* parent) : QWidget(parent) {
-    static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
-    (void)factoryInstalled;
+    installAccessibleFactory<CiSliderX, AccessibleSlider>();
     setFocusPolicy(Qt::StrongFocus);
     // The scale pixmap covers the whole widget: nothing behind it needs painting.
     setAttribute(Qt::WA_OpaquePaintEvent);

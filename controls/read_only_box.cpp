@@ -1,4 +1,5 @@
 #include "controls/read_only_box.h"
+#include "controls/accessible_factory.h"
 #include "controls/repaint_pacer.h"
 
 #include <QAccessible>
@@ -134,19 +135,8 @@ private:
     [[nodiscard]] ReadOnlyBox* box() const { return static_cast<ReadOnlyBox*>(widget()); }
 };
 
-namespace {
-
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(ReadOnlyBox::staticMetaObject.className()))
-        return new AccessibleReadOnlyBox(static_cast<ReadOnlyBox*>(object));
-    return nullptr;
-}
-
-}  // namespace
-
 ReadOnlyBox::ReadOnlyBox(QWidget* parent) : QWidget(parent) {
-    static const bool factoryInstalled = (QAccessible::installFactory(&accessibleFactory), true);
-    (void)factoryInstalled;
+    installAccessibleFactory<ReadOnlyBox, AccessibleReadOnlyBox>();
     // The field is painted whole: nothing behind it needs painting when the text changes.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
