@@ -14,9 +14,23 @@ QString fromView(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+std::optional<QString> setLineOnPort(QSerialPort& port, const CMSComm::LineSettings& line) {
+    const bool ok = port.setBaudRate(line.baud) && port.setParity(line.parity) &&
+                    port.setDataBits(line.dataBits) && port.setStopBits(line.stopBits) &&
+                    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (ok) {
+        return std::nullopt;
+    }
+    return port.errorString();
+}
+
 }  // namespace
 
-CMSComm::CMSComm(PortMap ports, QObject* parent) : QObject(parent), m_ports(std::move(ports)) {
+CMSComm::CMSComm(PortMap ports, QObject* parent)
+    : CMSComm(std::move(ports), setLineOnPort, parent) {}
+
+CMSComm::CMSComm(PortMap ports, LineSetter setLine, QObject* parent)
+    : QObject(parent), m_ports(std::move(ports)), m_setLine(std::move(setLine)) {
     connect(&m_port, &QSerialPort::readyRead, this, &CMSComm::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &CMSComm::onError);
 }
@@ -48,11 +62,16 @@ void CMSComm::SetInputLen(short length) {
 
 bool CMSComm::GetPortOpen() { return m_port.isOpen(); }
 
+void CMSComm::closePort() {
+    if (m_port.isOpen()) {
+        m_port.close();
+    }
+    m_discardPending = false;
+}
+
 void CMSComm::SetPortOpen(bool open) {
     if (!open) {
-        if (m_port.isOpen()) {
-            m_port.close();
-        }
+        closePort();
         return;
     }
     if (m_port.isOpen()) {
@@ -65,8 +84,10 @@ void CMSComm::SetPortOpen(bool open) {
         m_port.clearError();
         refuse(QStringLiteral("Cannot open %1: %2").arg(portLabel(), reason));
     }
+    ++m_opens;
     m_lost = false;
     m_input.clear();
+    m_discardPending = true;
     applySettings();
 }
 
@@ -116,29 +137,31 @@ void CMSComm::SetSettings(std::string_view settings) {
     else
         invalid();
 
-    m_baud = baud;
-    m_parity = parity;
-    m_dataBits = static_cast<QSerialPort::DataBits>(data);
-    m_stopBits = stop;
+    m_line = {baud, parity, static_cast<QSerialPort::DataBits>(data), stop};
     if (m_port.isOpen()) {
         applySettings();
     }
 }
 
 void CMSComm::applySettings() {
-    const bool ok = m_port.setBaudRate(m_baud) && m_port.setParity(m_parity) &&
-                    m_port.setDataBits(m_dataBits) && m_port.setStopBits(m_stopBits) &&
-                    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!ok) {
-        const QString reason = m_port.errorString();
+    const std::optional<QString> reason = m_setLine(m_port, m_line);
+    if (reason) {
+        // A refusal leaves the port closed: the caller takes it for a port that did not open, and
+        // one left open would stay locked against every other open with nothing to close it.
+        closePort();
         m_port.clearError();
-        refuse(QStringLiteral("Cannot apply the line settings to %1: %2").arg(portLabel(), reason));
+        refuse(
+            QStringLiteral("Cannot apply the line settings to %1: %2").arg(portLabel(), *reason));
     }
 }
 
 void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
-    if (!m_port.isOpen() || m_lost) {
+    if (!m_port.isOpen()) {
         refuse(QStringLiteral("Cannot write to %1: the port is not open.").arg(portLabel()));
+    }
+    if (m_lost) {
+        refuse(QStringLiteral("Cannot write to %1: the device behind the port has gone.")
+                   .arg(portLabel()));
     }
     const auto* data = reinterpret_cast<const char*>(bytes.data());
     if (m_port.write(data, static_cast<qint64>(bytes.size())) !=
@@ -160,6 +183,14 @@ std::span<const std::uint8_t> CMSComm::GetInput() {
         refuse(QStringLiteral("Cannot read from %1: the port is not open.").arg(portLabel()));
     }
     m_input = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    if (m_discardPending) {
+        m_discardPending = false;
+        // The open's discard read. What the device sent while the port was closed waits in the
+        // system's buffer, not Qt's (no event loop has run since the open): left there it would
+        // be framed with the reply to the first command. A failed flush reports itself through
+        // errorOccurred like any other line error.
+        m_port.clear(QSerialPort::Input);
+    }
     return {reinterpret_cast<const std::uint8_t*>(m_input.constData()),
             static_cast<std::size_t>(m_input.size())};
 }
@@ -170,6 +201,12 @@ void CMSComm::onReadyRead() {
     }
     m_commEvent = link::comm_event::kReceive;
     emit OnComm();
+    // QSerialPort does not signal again while a handler of its signal runs, and a handler may
+    // run a nested event loop (a message box): what arrived meanwhile sits in its buffer. It is
+    // delivered as soon as the handler is done instead of waiting for the device's next byte.
+    if (m_port.isOpen() && m_port.bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(this, &CMSComm::onReadyRead, Qt::QueuedConnection);
+    }
 }
 
 void CMSComm::onError(QSerialPort::SerialPortError error) {
@@ -188,13 +225,16 @@ void CMSComm::onError(QSerialPort::SerialPortError error) {
     // The device behind the port is gone (adapter pulled, the other end of a pseudo-terminal
     // closed). QSerialPort would report it again on every pass of the event loop until the port
     // is closed; close it as soon as QSerialPort has returned from its notifier.
+    // A watchdog tick may close the port and open it again before the close runs: that port is
+    // another one, whose device is there, and it stays open.
     m_lost = true;
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            if (m_port.isOpen()) {
-                m_port.close();
+        [this, open = m_opens] {
+            if (open != m_opens) {
+                return;
             }
+            closePort();
             m_port.clearError();
             m_lost = false;
             m_commEvent = link::comm_event::kPortLost;

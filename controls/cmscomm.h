@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "controls/port_map.h"
 #include "link/serial_control.h"
@@ -16,7 +20,22 @@ class CMSComm final : public QObject, public link::SerialControl {
     Q_OBJECT
 
 public:
+    /// Line settings as the port takes them; the default is "9600,n,8,1".
+    struct LineSettings {
+        qint32 baud = 9600;
+        QSerialPort::Parity parity = QSerialPort::NoParity;
+        QSerialPort::DataBits dataBits = QSerialPort::Data8;
+        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    };
+    /// Puts line settings (no flow control) on an open port. Returns the system's reason when it
+    /// refused them, nothing when it took them.
+    using LineSetter =
+        std::function<std::optional<QString>(QSerialPort& port, const LineSettings& line)>;
+
     explicit CMSComm(PortMap ports = {}, QObject* parent = nullptr);
+    /// As above, with the settings put on the port through `setLine`: tests use one that refuses,
+    /// since a pseudo-terminal takes any settings.
+    CMSComm(PortMap ports, LineSetter setLine, QObject* parent = nullptr);
     ~CMSComm() override;
 
     void SetCommPort(short port) override;
@@ -43,21 +62,25 @@ private:
     void onError(QSerialPort::SerialPortError error);
     [[noreturn]] void refuse(const QString& what) const;
     void applySettings();
+    void closePort();
     [[nodiscard]] QString portLabel() const;
 
     QSerialPort m_port;
     PortMap m_ports;
+    LineSetter m_setLine;
     short m_commPort = 1;
     short m_rThreshold = 0;
     short m_inputLen = 0;
     long m_inputMode = 0;
     short m_commEvent = 0;
-    qint32 m_baud = 9600;
-    QSerialPort::Parity m_parity = QSerialPort::NoParity;
-    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
+    LineSettings m_line;
     QByteArray m_input;
+    /// Set while a vanished device's port waits for its queued close.
     bool m_lost = false;
+    /// Successful opens so far: tells a queued close which open it belongs to.
+    std::uint64_t m_opens = 0;
+    /// Set by an open until the next read of Input, the open's discard of stale bytes.
+    bool m_discardPending = false;
 };
 
 }  // namespace orvale::controls
