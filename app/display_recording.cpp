@@ -3,12 +3,9 @@
 #include <chrono>
 #include <ctime>
 
-#include "controls/ci_analog_display_x.h"
-#include "controls/ci_led_rectangle_x.h"
-#include "controls/read_only_box.h"
 #include "model/control_ids.h"
+#include "model/display_format.h"
 #include "ui/control_catalogue.h"
-#include "ui/main_dialog.h"
 
 namespace orvale::app {
 namespace {
@@ -28,8 +25,6 @@ std::string trimmedUnits(std::string_view units) {
     while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
     return std::string(units);
 }
-
-std::string text(const QString& value) { return value.toStdString(); }
 
 // The parameter displays in catalogue order: the CSV's columns after time and position.
 const std::vector<const ui::ControlSpec*>& parameterColumns() {
@@ -62,11 +57,23 @@ std::string isoTimestampNow() {
     return out;
 }
 
-DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder, ui::CMainDialog& window)
-    : m_recorder(std::move(recorder)), m_window(window) {
+DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder,
+                                   const session::DeviceSession& session)
+    : m_recorder(std::move(recorder)), m_session(session) {
     // Resolved once: a row is written for every update, up to about 820 times a second.
     for (const ui::ControlSpec* control : parameterColumns()) {
-        m_columns.push_back({control->id, window.control(control->id)});
+        const auto id = static_cast<model::ControlId>(control->id);
+        if (const auto n = model::indexOf(model::kNumericDisplays, id);
+            n < model::kNumericDisplayCount) {
+            const int decimals = control->decimals == ui::kDefaultDecimals
+                                     ? model::kDefaultDisplayDecimals
+                                     : control->decimals;
+            m_columns.push_back({Kind::Number, n, decimals});
+        } else if (const auto l = model::indexOf(model::kLeds, id); l < model::kLedCount) {
+            m_columns.push_back({Kind::Led, l, 0});
+        } else {
+            m_columns.push_back({Kind::Text, model::indexOf(model::kTextDisplays, id), 0});
+        }
     }
     m_recorder->writeLine(headerLine());
 }
@@ -83,8 +90,8 @@ std::string DisplayRecording::headerLine() {
 }
 
 void DisplayRecording::recordIdentityIfChanged() {
-    const auto& fields = m_window.fields();
-    const bool identified = m_window.connection().deviceIdentified;
+    const link::WindowFields& fields = m_session.fields();
+    const bool identified = m_session.connection().deviceIdentified;
     const bool newlyIdentified = identified && !m_identified;
     m_identified = identified;
     if (!identified) return;
@@ -105,25 +112,28 @@ void DisplayRecording::recordIdentityIfChanged() {
     }
 }
 
-void DisplayRecording::recordRow(std::uint8_t position) {
+void DisplayRecording::displaysChanged(std::uint8_t position, const session::Displays& displays) {
     recordIdentityIfChanged();
     m_row = isoTimestampNow();
     m_row.push_back(',');
     m_row += std::to_string(position);
     for (const Column& column : m_columns) {
         m_row.push_back(',');
-        QWidget* widget = column.widget;
-        if (auto* display = qobject_cast<controls::CiAnalogDisplayX*>(widget)) {
-            appendCsvField(m_row, text(controls::CiAnalogDisplayX::formatValue(
-                                      display->Value(), display->Precision(), QString())));
-        } else if (auto* led = qobject_cast<controls::CiLedRectangleX*>(widget)) {
-            m_row.push_back(led->Active() ? '1' : '0');
-        } else if (qobject_cast<controls::ReadOnlyBox*>(widget) != nullptr) {
-            // A single-line box does not show a line end (the Fuel Type text carries one).
-            std::string shown(m_window.shownText(column.id));
-            while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
-                shown.pop_back();
-            appendCsvField(m_row, shown);
+        switch (column.kind) {
+            case Kind::Number:
+                model::appendFixed(m_row, displays.numbers[column.index], column.decimals);
+                break;
+            case Kind::Led:
+                m_row.push_back(displays.leds[column.index] ? '1' : '0');
+                break;
+            case Kind::Text: {
+                // A single-line box does not show a line end (the Fuel Type text carries one).
+                std::string_view shown = displays.texts[column.index];
+                while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+                    shown.remove_suffix(1);
+                appendCsvField(m_row, shown);
+                break;
+            }
         }
     }
     m_recorder->writeLine(m_row);

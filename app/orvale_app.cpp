@@ -14,9 +14,10 @@
 #include "app/port_file.h"
 #include "app/termination.h"
 #include "controls/cmscomm.h"
-#include "controls/repaint_pacer.h"
 #include "link/clock.h"
 #include "link/connection.h"
+#include "session/device_session.h"
+#include "session/qt_watchdog_timer.h"
 #include "sim/pty_device.h"
 #include "ui/main_dialog.h"
 
@@ -25,7 +26,7 @@ namespace {
 
 // The window's view of the port configuration file. Failures to write are silent: the
 // operator is never told about the file.
-class PortFileConfiguration final : public ui::PortConfiguration {
+class PortFileConfiguration final : public session::PortConfiguration {
 public:
     explicit PortFileConfiguration(std::string path) : m_file(std::move(path)) {}
     std::string read() override { return m_file.read().portText; }
@@ -44,15 +45,16 @@ QIcon applicationIcon() {
     return icon;
 }
 
-void writeStats(const QString& path, const ui::CMainDialog& window) {
-    const auto& pacer = controls::RepaintPacer::instance();
+void writeStats(const QString& path, const session::DeviceSession& session,
+                ui::CMainDialog& window) {
+    const auto& pacer = window.repaintPacer();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return;
     file.write(QStringLiteral("evaluations=%1\npaints=%2\nframes=%3\nmessage_boxes=%4\n")
-                   .arg(window.evaluations())
+                   .arg(session.evaluations())
                    .arg(pacer.paints())
                    .arg(pacer.frames())
-                   .arg(window.messageBoxesShown())
+                   .arg(session.messagesReported())
                    .toLatin1());
     file.commit();
 }
@@ -70,11 +72,12 @@ bool COrvaleApp::InitInstance() {
     }
 
     // The simulated device sits behind a link of its own, so the path stays valid when the
-    // device closes and re-opens its line.
-    QTemporaryDir simDir(QDir::tempPath() + QStringLiteral("/orvale-sim-XXXXXX"));
+    // device closes and re-opens its line. The directory is made only when it is needed.
+    std::optional<QTemporaryDir> simDir;
     std::optional<sim::PtyDevice> device;
     if (m_options.simulate) {
-        const QString link = simDir.filePath(QStringLiteral("quennet"));
+        simDir.emplace(QDir::tempPath() + QStringLiteral("/orvale-sim-XXXXXX"));
+        const QString link = simDir->filePath(QStringLiteral("quennet"));
         device.emplace(*m_options.simulate, link.toStdString());
         for (int n = 1; n <= link::kHighestPort; ++n) {
             if (!ports.isMapped(n)) ports.map(n, link);
@@ -85,13 +88,30 @@ bool COrvaleApp::InitInstance() {
     link::SteadyMillisecondClock clock;
     PortFileConfiguration portFile(resolvePortFilePath(
         QApplication::applicationFilePath().toStdString(), userConfigDirectory()));
-    ui::CMainDialog window(comm, clock, portFile);
+    session::QtWatchdogTimer watchdog;
+    session::DeviceSession deviceSession(comm, clock, portFile, watchdog);
+    QObject::connect(&comm, &controls::CMSComm::OnComm,
+                     [&deviceSession] { deviceSession.onComm(); });
+
+    std::unique_ptr<DisplayRecording> recording;
+    if (m_options.logPath) {
+        std::string error;
+        if (auto recorder = CsvRecorder::open(*m_options.logPath, &error)) {
+            recording = std::make_unique<DisplayRecording>(std::move(recorder), deviceSession);
+            deviceSession.addObserver(recording.get());
+        } else {
+            QMessageBox::warning(
+                nullptr, QApplication::applicationName(),
+                QString::fromStdString(error + "\nOrvale runs on without recording."));
+        }
+    }
+
+    ui::CMainDialog window(deviceSession);
     const QIcon icon = applicationIcon();
     QApplication::setWindowIcon(icon);
     // Wayland shells take the window's icon from the installed desktop file of this name.
     QApplication::setDesktopFileName(QStringLiteral("orvale"));
     window.setApplicationIcon(icon);
-    QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
     window.describePorts([&ports, &device](int number) {
         const QString path = ports.devicePath(number);
         if (device && path == QString::fromStdString(device->linkPath())) {
@@ -102,19 +122,6 @@ bool COrvaleApp::InitInstance() {
         return what.isEmpty() ? path : QStringLiteral("%1 (%2)").arg(path, what);
     });
 
-    std::unique_ptr<DisplayRecording> recording;
-    if (m_options.logPath) {
-        std::string error;
-        if (auto recorder = CsvRecorder::open(*m_options.logPath, &error)) {
-            recording = std::make_unique<DisplayRecording>(std::move(recorder), window);
-            window.setDisplaysUpdatedHook(
-                [&recording](std::uint8_t position) { recording->recordRow(position); });
-        } else {
-            QMessageBox::warning(
-                nullptr, QApplication::applicationName(),
-                QString::fromStdString(error + "\nOrvale runs on without recording."));
-        }
-    }
     // Asked to stop (Ctrl+C, logout, a script): end the window as its close box would, so that
     // a recording is closed whole.
     const TerminationHandler termination([&window] {
@@ -138,12 +145,14 @@ bool COrvaleApp::InitInstance() {
     QTimer statsTimer;
     const QString statsPath = qEnvironmentVariable("ORVALE_STATS");
     if (!statsPath.isEmpty()) {
-        QObject::connect(&statsTimer, &QTimer::timeout, [&] { writeStats(statsPath, window); });
+        QObject::connect(&statsTimer, &QTimer::timeout,
+                         [&] { writeStats(statsPath, deviceSession, window); });
         statsTimer.start(1000);
     }
 
     window.exec();
-    if (!statsPath.isEmpty()) writeStats(statsPath, window);
+    if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window);
+    if (recording) deviceSession.removeObserver(recording.get());
     return false;
 }
 

@@ -12,7 +12,9 @@
 #include "link/protocol.h"
 #include "link/receiver.h"
 #include "model/presentation.h"
+#include "session/device_session.h"
 #include "tests/support/headless_window.h"
+#include "tests/support/session_fakes.h"
 
 namespace {
 
@@ -71,6 +73,53 @@ void BM_ReceivePath(benchmark::State& state) {
                             static_cast<std::int64_t>(second.size()));
 }
 BENCHMARK(BM_ReceivePath)->Arg(1)->Arg(14)->Arg(4096);
+
+// The same through the device session, as the program runs it: each delivery is a receive event
+// of the session, and every evaluation is reported to one observer (the window's share is
+// bench_window's).
+void BM_SessionReceivePath(benchmark::State& state) {
+    test::FeedSerial serial;
+    link::SteadyMillisecondClock clock;
+    test::MemoryPortFile portFile;
+    test::ManualWatchdogTimer watchdog;
+    session::DeviceSession deviceSession(serial, clock, portFile, watchdog);
+    struct Counter final : session::SessionObserver {
+        void displaysChanged(std::uint8_t, const session::Displays&) override { ++evaluations; }
+        std::size_t evaluations = 0;
+    } view;
+    deviceSession.addObserver(&view);
+    deviceSession.initialise();
+    const auto deliver = [&](std::span<const std::uint8_t> bytes) {
+        serial.next = bytes;
+        deviceSession.onComm();
+    };
+    watchdog.fire();  // connects: the identify command goes out (paced) and the port is open
+    const std::string answers = link::device::revisionAnswer('B') +
+                                link::device::identityAnswer({15, 987654321, 2}) +
+                                link::device::clockBroadcast({12, 34, 224});
+    deliver({reinterpret_cast<const std::uint8_t*>(answers.data()), answers.size()});
+
+    const std::string second = saturatedSecond();
+    const auto chunk = static_cast<std::size_t>(state.range(0));
+    const auto* data = reinterpret_cast<const std::uint8_t*>(second.data());
+    deliver({data, second.size()});
+    const std::size_t allocationsBefore = orvale::bench::allocationCount();
+    const std::size_t evaluationsBefore = view.evaluations;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < second.size(); at += chunk) {
+            deliver({data + at, std::min(chunk, second.size() - at)});
+        }
+        benchmark::DoNotOptimize(deviceSession.displays());
+    }
+    const auto frames = static_cast<double>(view.evaluations - evaluationsBefore);
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_line_limit"] =
+        benchmark::Counter(frames / 823.0, benchmark::Counter::kIsRate);
+    state.counters["allocs_per_frame"] =
+        static_cast<double>(orvale::bench::allocationCount() - allocationsBefore) / frames;
+    deviceSession.removeObserver(&view);
+}
+BENCHMARK(BM_SessionReceivePath)->Arg(1)->Arg(14)->Arg(4096);
 
 // Framing alone: the cost of cutting bytes into frames.
 void BM_Framer(benchmark::State& state) {

@@ -19,14 +19,14 @@
 #include "controls/repaint_pacer.h"
 #include "link/protocol.h"
 #include "tests/support/fakes.h"
+#include "tests/support/session_fakes.h"
 #include "ui/main_dialog.h"
-#include "ui/port_configuration.h"
 
 namespace {
 
 using namespace orvale;
 
-class NoPortFile final : public ui::PortConfiguration {
+class NoPortFile final : public session::PortConfiguration {
 public:
     std::string read() override { return "COM1"; }
     void store(std::string_view /*portText*/) override {}
@@ -55,8 +55,8 @@ public:
     }
 
     // What the pacer's timer and the window system do at the end of a refresh.
-    static void endFrame() {
-        controls::RepaintPacer::instance().flush();
+    void endFrame() {
+        window.repaintPacer().flush();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
         QCoreApplication::sendPostedEvents();
     }
@@ -64,7 +64,9 @@ public:
     test::SteppingClock clock;
     test::FakeSerialControl serial{&clock};
     NoPortFile portFile;
-    ui::CMainDialog window{serial, clock, portFile};
+    test::ManualWatchdogTimer watchdog;
+    session::DeviceSession session{serial, clock, portFile, watchdog};
+    ui::CMainDialog window{session};
 };
 
 // `state.range(0)` broadcasts per refresh, the position moving by one with each.
@@ -75,7 +77,7 @@ void BM_WindowFrame(benchmark::State& state) {
     for (int p = 0; p <= 100; ++p) {
         broadcasts[p] = link::device::positionStatusBroadcast({static_cast<std::uint8_t>(p), 0});
     }
-    auto& pacer = controls::RepaintPacer::instance();
+    auto& pacer = connected.window.repaintPacer();
     const auto paintsBefore = pacer.paints();
     int position = 0;
     for (auto _ : state) {
@@ -83,7 +85,7 @@ void BM_WindowFrame(benchmark::State& state) {
             position = (position + 1) % 101;
             connected.deliver(broadcasts[position]);
         }
-        ConnectedWindow::endFrame();
+        connected.endFrame();
     }
     const auto frames = static_cast<double>(state.iterations());
     state.counters["paints_per_frame"] =

@@ -1,6 +1,7 @@
 #include "controls/ci_analog_display_x.h"
 #include "controls/accessible_factory.h"
 #include "controls/repaint_pacer.h"
+#include "model/display_format.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -96,21 +97,16 @@ const QString& CiAnalogDisplayX::text() const {
 }
 
 QString CiAnalogDisplayX::formatValue(double value, int decimals, const QString& units) {
-    QString number = QString::number(value, 'f', std::clamp(decimals, 0, kMaxPrecision));
-    // -0.04 at one decimal would read "-0.0"; an instrument shows no sign on a zero.
-    if (number.startsWith(QLatin1Char('-')) &&
-        std::all_of(number.cbegin() + 1, number.cend(),
-                    [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); })) {
-        number.remove(0, 1);
-    }
-    return number + units;
+    std::string number;
+    model::appendFixed(number, value, std::clamp(decimals, 0, kMaxPrecision));
+    return QString::fromLatin1(number.data(), static_cast<qsizetype>(number.size())) + units;
 }
 
 void CiAnalogDisplayX::textChanged() {
     m_textStale = true;
     if (m_refreshScheduled) return;
     m_refreshScheduled = true;
-    RepaintPacer::instance().requestWork(this, [this] { refreshShown(); });
+    RepaintPacer::defer(this, [this] { refreshShown(); });
 }
 
 void CiAnalogDisplayX::refreshShown() {
@@ -119,7 +115,7 @@ void CiAnalogDisplayX::refreshShown() {
     m_shown = m_text;
     layOutShown();
     // The frame around the face does not change: only the face is repainted.
-    RepaintPacer::instance().request(this, contentsRect());
+    RepaintPacer::repaint(this, contentsRect());
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&event);
@@ -212,7 +208,7 @@ QSize CiAnalogDisplayX::minimumSizeHint() const {
 }
 
 void CiAnalogDisplayX::paintEvent(QPaintEvent* event) {
-    RepaintPacer::instance().countPaint();
+    RepaintPacer::countPaintOf(this);
     const qreal ratio = devicePixelRatioF();
     const QRect face = contentsRect();
     QPainter painter(this);

@@ -12,6 +12,8 @@
 
 #include <array>
 
+#include "model/display_format.h"
+
 namespace orvale::controls {
 
 /// The numeric display: one value shown at a fixed number of decimals followed directly by its
@@ -35,9 +37,9 @@ class CiAnalogDisplayX final : public QFrame {
 public:
     /// Decimals of a display that was given no Precision: one, which shows every value of the
     /// 0.4 %, 0.5 L, 0.5 kg and 0.1 kPa parameters exactly.
-    static constexpr int kDefaultPrecision = 1;
+    static constexpr int kDefaultPrecision = model::kDefaultDisplayDecimals;
     /// Largest accepted Precision; larger requests are clamped to it, negative ones to 0.
-    static constexpr int kMaxPrecision = 15;
+    static constexpr int kMaxPrecision = model::kMaxDecimals;
 
     explicit CiAnalogDisplayX(QWidget* parent = nullptr);
     /// A display whose accessible name is `label` (the caption of its label frame).

@@ -79,7 +79,7 @@ void CiLedRectangleX::setCenterLabelText(const QString& label) {
 void CiLedRectangleX::setActive(bool active) {
     if (active == m_active) return;
     m_active = active;
-    RepaintPacer::instance().request(this);
+    RepaintPacer::repaint(this);
     if (QAccessible::isActive()) {
         QAccessible::State changed;
         changed.checked = true;
@@ -94,7 +94,7 @@ QSize CiLedRectangleX::sizeHint() const {
 }
 
 void CiLedRectangleX::paintEvent(QPaintEvent* /*event*/) {
-    RepaintPacer::instance().countPaint();
+    RepaintPacer::countPaintOf(this);
     QPainter painter(this);
     const QRect outer = rect();
     painter.fillRect(outer, kBezelColour);

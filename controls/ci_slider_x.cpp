@@ -145,7 +145,7 @@ void CiSliderX::setPosition(double position) {
     m_position = position;
     if (!m_pointerMoveScheduled) {
         m_pointerMoveScheduled = true;
-        RepaintPacer::instance().requestWork(this, [this] { movePointer(); });
+        RepaintPacer::defer(this, [this] { movePointer(); });
     }
     if (QAccessible::isActive()) {
         QAccessibleValueChangeEvent event(this, m_position);
@@ -159,11 +159,11 @@ void CiSliderX::movePointer() {
     // scale stays as it is on the screen. The margin covers the antialiased edge and the pen.
     const QRect now = pointerRect(parts());
     if (m_shownPointer.isNull()) {
-        RepaintPacer::instance().request(this);
+        RepaintPacer::repaint(this);
     } else if (now != m_shownPointer) {
-        RepaintPacer::instance().request(
-            this, m_shownPointer.united(now).adjusted(-kPointerMargin, -kPointerMargin,
-                                                      kPointerMargin, kPointerMargin));
+        RepaintPacer::repaint(this,
+                              m_shownPointer.united(now).adjusted(-kPointerMargin, -kPointerMargin,
+                                                                  kPointerMargin, kPointerMargin));
     }
 }
 
@@ -351,7 +351,7 @@ void CiSliderX::resizeEvent(QResizeEvent* event) {
 }
 
 void CiSliderX::paintEvent(QPaintEvent* event) {
-    RepaintPacer::instance().countPaint();
+    RepaintPacer::countPaintOf(this);
     const Parts& g = parts();
     const bool enabled = isEnabled();
     const qreal ratio = devicePixelRatioF();

@@ -150,7 +150,7 @@ void ReadOnlyBox::setText(const QString& text) {
     const QString before = std::exchange(m_text, text);
     m_layoutStale = true;
     // The border stays as it is on the screen: only the field inside it is repainted.
-    RepaintPacer::instance().request(this, field());
+    RepaintPacer::repaint(this, field());
     if (QAccessible::isActive()) {
         QAccessibleTextUpdateEvent event(this, 0, before, m_text);
         QAccessible::updateAccessibility(&event);
@@ -227,7 +227,7 @@ QRect ReadOnlyBox::field() const {
 }
 
 void ReadOnlyBox::paintEvent(QPaintEvent* event) {
-    RepaintPacer::instance().countPaint();
+    RepaintPacer::countPaintOf(this);
     QPainter painter(this);
     const QRect r = rect();
     const QRect inside = field();

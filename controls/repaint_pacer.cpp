@@ -5,15 +5,50 @@
 
 namespace orvale::controls {
 
-RepaintPacer& RepaintPacer::instance() {
-    static RepaintPacer pacer;
-    return pacer;
-}
+namespace {
 
-RepaintPacer::RepaintPacer() {
+// The window's dynamic property that names its pacer.
+constexpr const char* kPacerProperty = "orvaleRepaintPacer";
+
+}  // namespace
+
+RepaintPacer::RepaintPacer(QObject* parent) : QObject(parent) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &RepaintPacer::flush);
+}
+
+RepaintPacer::~RepaintPacer() = default;
+
+void RepaintPacer::attachTo(QWidget* window) {
+    window->setProperty(kPacerProperty, QVariant::fromValue(static_cast<QObject*>(this)));
+}
+
+RepaintPacer* RepaintPacer::of(const QWidget* widget) {
+    const QVariant pacer = widget->window()->property(kPacerProperty);
+    return pacer.isValid() ? qobject_cast<RepaintPacer*>(pacer.value<QObject*>()) : nullptr;
+}
+
+void RepaintPacer::repaint(QWidget* widget, const QRect& area) {
+    if (RepaintPacer* pacer = of(widget)) {
+        pacer->request(widget, area);
+    } else if (area.isNull()) {
+        widget->update();
+    } else {
+        widget->update(area);
+    }
+}
+
+void RepaintPacer::defer(QWidget* owner, std::function<void()> work) {
+    if (RepaintPacer* pacer = of(owner)) {
+        pacer->requestWork(owner, std::move(work));
+    } else {
+        work();
+    }
+}
+
+void RepaintPacer::countPaintOf(const QWidget* widget) {
+    if (RepaintPacer* pacer = of(widget)) pacer->countPaint();
 }
 
 void RepaintPacer::startFrame() {

@@ -5,11 +5,10 @@
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-class QWidget;
 
 namespace orvale::controls {
 
@@ -20,6 +19,10 @@ namespace orvale::controls {
 /// the window shows the latest value within one screen refresh and repaints each widget at most
 /// once a frame. Other deferred work (formatting, box texts) joins the same frame with
 /// requestWork().
+///
+/// Each window that owns paced widgets owns its pacer and attaches it (attachTo()); a widget
+/// finds the pacer of the window it sits in (of()). A widget outside such a window repaints and
+/// does its deferred work at once.
 class RepaintPacer final : public QObject {
     Q_OBJECT
 
@@ -27,8 +30,20 @@ public:
     /// One screen refresh at 60 Hz, in microseconds.
     static constexpr qint64 kFrameUs = 16'667;
 
-    /// The pacer of the user-interface thread.
-    static RepaintPacer& instance();
+    explicit RepaintPacer(QObject* parent = nullptr);
+    ~RepaintPacer() override;
+
+    /// Makes this the pacer of every widget inside `window`.
+    void attachTo(QWidget* window);
+    /// The pacer of the window `widget` sits in; null when it has none.
+    [[nodiscard]] static RepaintPacer* of(const QWidget* widget);
+    /// Repaints `widget` (its part `area`, or the whole of it for a null area) at the end of
+    /// the frame of its window's pacer, or now when it has none.
+    static void repaint(QWidget* widget, const QRect& area = QRect());
+    /// Runs `work` at the end of the frame of `owner`'s pacer, or now when it has none.
+    static void defer(QWidget* owner, std::function<void()> work);
+    /// Counts a paint event of `widget` with its window's pacer.
+    static void countPaintOf(const QWidget* widget);
 
     /// Repaints `widget` at the end of the current frame.
     void request(QWidget* widget);
@@ -53,7 +68,6 @@ public:
     void countPaint() { ++m_paints; }
 
 private:
-    RepaintPacer();
     void startFrame();
 
     struct Pending {

@@ -1,6 +1,6 @@
-// Arbitrary bytes in arbitrary chunks into the framer and the receiver, the way receive events
-// deliver them. Checks that nothing overruns, that every frame is whole, and that the same bytes
-// split at any point give the same frames.
+// Arbitrary bytes in arbitrary chunks into the framer, the receiver and the device session, the
+// way receive events deliver them. Checks that nothing overruns, that every frame is whole, and
+// that the same bytes split at any point give the same frames.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,10 @@
 #include "link/framer.h"
 #include "link/receiver.h"
 #include "model/presentation.h"
+#include "session/device_session.h"
+#include "tests/support/fakes.h"
 #include "tests/support/headless_window.h"
+#include "tests/support/session_fakes.h"
 
 namespace {
 
@@ -64,5 +67,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         receiver.receive(bytes.subspan(at, std::min(chunk, bytes.size() - at)));
     }
     if (receiver.pendingFrame().size() > link::Framer::kCapacity) std::abort();
+
+    // The same bytes through a device session, the way the program takes them, with watchdog
+    // ticks (silent-device teardowns, reconnects) between some of the deliveries.
+    test::FeedSerial feed;
+    test::SteppingClock clock;
+    test::MemoryPortFile portFile;
+    test::ManualWatchdogTimer watchdog;
+    session::DeviceSession deviceSession(feed, clock, portFile, watchdog);
+    deviceSession.initialise();
+    watchdog.fire();
+    for (std::size_t at = 0, n = 0; at < bytes.size(); at += chunk, ++n) {
+        feed.next = bytes.subspan(at, std::min(chunk, bytes.size() - at));
+        deviceSession.onComm();
+        if ((control & 0x80u) != 0 && n % 7 == 6) watchdog.fire();
+    }
+    if (deviceSession.receiver().pendingFrame().size() > link::Framer::kCapacity) std::abort();
     return 0;
 }

@@ -35,12 +35,19 @@ void openPort(SerialControl& serial, ConnectionState& state, WindowFields& field
         serial.SetPortOpen(true);
         state.portOpen = true;
     }
-    serial.SetSettings(kLineSettings);
-    serial.SetInputMode(kInputModeBinary);
-    serial.SetRThreshold(1);
-    serial.SetInputLen(0);
-    // Bytes left from before the open are not framed.
-    static_cast<void>(serial.GetInput());
+    try {
+        serial.SetSettings(kLineSettings);
+        serial.SetInputMode(kInputModeBinary);
+        serial.SetRThreshold(1);
+        serial.SetInputLen(0);
+        // Bytes left from before the open are not framed.
+        static_cast<void>(serial.GetInput());
+    } catch (const SerialError&) {
+        // A port that cannot take the device's line settings is of no use: it is let go, so
+        // that neither the flag nor the system holds on to it.
+        closePort(serial, state);
+        throw;
+    }
 }
 
 void closePort(SerialControl& serial, ConnectionState& state) {

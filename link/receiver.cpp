@@ -45,8 +45,8 @@ void Receiver::onComm() {
 void Receiver::receive(std::span<const std::uint8_t> bytes) {
     m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
     if (m_draining) {
-        // A nested delivery: the drain below is still running further up the stack and takes
-        // these bytes after the ones delivered before them.
+        // Delivered from a nested event loop while a frame is being applied: the drain further
+        // up the stack takes these bytes after the ones delivered before them.
         return;
     }
     drain();

@@ -18,9 +18,15 @@ public:
     Receiver(SerialControl& serial, WindowPort& window, ConnectionState& state,
              WindowFields& fields);
 
-    /// The serial control's receive event. Takes every byte delivered, however many. Safe to
-    /// re-enter from a nested event loop (a message box opened by a frame's effects): bytes
-    /// that arrive meanwhile are framed after the current delivery, in order.
+    /// The serial control's receive event. Takes every byte delivered, however many.
+    ///
+    /// A frame's effects may open a message box (the firmware warning), whose nested event loop
+    /// runs while the frame is still being applied. QSerialPort does not signal new data while
+    /// a handler of its own signal runs: bytes the device sends meanwhile wait in its buffer,
+    /// and CMSComm delivers them in a receive event of their own once the box has closed, so
+    /// they are framed then, after the bytes before them. A serial control that does deliver
+    /// from inside the nested loop reaches this handler again; those bytes are queued and
+    /// framed after the current delivery, in order, never merged with the frame being applied.
     void onComm();
 
     /// Frames and applies bytes as if the serial control had delivered them.

@@ -5,33 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "model/control_ids.h"
+
 /// What the link shares with the main window: the connection state, the identity fields the
 /// window shows, and the narrow set of window operations the link calls.
 namespace orvale::link {
 
 /// Control IDs of the main window that the link enables, disables or moves.
-namespace control {
-inline constexpr int kExit = 1;
-inline constexpr int kProductId = 1000;
-inline constexpr int kPortList = 1001;
-inline constexpr int kConnect = 1002;
-inline constexpr int kDisconnect = 1003;
-inline constexpr int kSerialControl = 1004;
-inline constexpr int kFirmwareVersion = 1005;
-inline constexpr int kSerialNumber = 1006;
-inline constexpr int kSlider = 1007;
-inline constexpr int kDown = 1008;
-inline constexpr int kUp = 1009;
-inline constexpr int kDynamic = 1010;
-inline constexpr int kQuiet = 1011;
-inline constexpr int kCanBaudRate = 1086;
-inline constexpr int kVinStyle = 1096;
-inline constexpr int kFirmwareBuild = 1097;
-/// The remote-control group, enabled only for a Plus model on firmware 0.3B or 0.3C.
-inline constexpr std::array<int, 5> kRemoteControlGroup = {kSlider, kDown, kUp, kDynamic, kQuiet};
-}  // namespace control
+namespace control = model::control;
 
-/// Text the identity boxes show until the device has answered.
+/// Text the identity boxes show until the device has answered; the device information dialog
+/// shows it too for a device that is not identified.
 inline constexpr std::string_view kNotFoundYet = "Not Found Yet!";
 
 /// Watchdog periods: while identifying, and once a device is identified.

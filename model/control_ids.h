@@ -10,9 +10,34 @@ namespace orvale::model {
 /// Numeric ID of a control of the main window (dialog template 102).
 using ControlId = std::uint16_t;
 
-/// IDs of the 83 parameter displays that every evaluation writes: 41 numeric displays,
-/// 4 LEDs and 38 read-only text boxes. The main window addresses the same controls by these IDs.
+/// IDs of the main window's controls, declared here once: the window, the link that enables
+/// and disables them, the catalogue that lays them out and the views that name them all use
+/// these. The 83 parameter displays that every evaluation writes are 41 numeric displays,
+/// 4 LEDs and 38 read-only text boxes.
 namespace control {
+
+// Step 1: Connect to the Quennet.
+inline constexpr ControlId kExit = 1;
+inline constexpr ControlId kProductId = 1000;
+inline constexpr ControlId kPortList = 1001;
+inline constexpr ControlId kConnect = 1002;
+inline constexpr ControlId kDisconnect = 1003;
+inline constexpr ControlId kSerialControl = 1004;
+inline constexpr ControlId kFirmwareVersion = 1005;
+inline constexpr ControlId kSerialNumber = 1006;
+inline constexpr ControlId kCanBaudRate = 1086;
+inline constexpr ControlId kVinStyle = 1096;
+inline constexpr ControlId kFirmwareBuild = 1097;
+
+// Step 2: Remote Control the Quennet.
+inline constexpr ControlId kSlider = 1007;
+inline constexpr ControlId kDown = 1008;
+inline constexpr ControlId kUp = 1009;
+inline constexpr ControlId kDynamic = 1010;
+inline constexpr ControlId kQuiet = 1011;
+/// The remote-control group, enabled only for a Plus model on firmware 0.3B or 0.3C.
+inline constexpr std::array<ControlId, 5> kRemoteControlGroup = {kSlider, kDown, kUp, kDynamic,
+                                                                 kQuiet};
 
 // Parameters for Bus and Quennet Truck-Standard: numeric displays.
 inline constexpr ControlId kEngineTotalFuelUsed = 1021;

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-namespace orvale::ui {
+namespace orvale::session {
 
-/// The port configuration file as the main window uses it: read once at start-up, stored
+/// The port configuration file as the device session uses it: read once at start-up, stored
 /// whenever a device answers the identify command.
 class PortConfiguration {
 public:
@@ -17,4 +17,4 @@ public:
     virtual void store(std::string_view portText) = 0;
 };
 
-}  // namespace orvale::ui
+}  // namespace orvale::session

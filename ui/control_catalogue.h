@@ -4,6 +4,8 @@
 #include <span>
 #include <string_view>
 
+#include "model/control_ids.h"
+
 namespace orvale::ui {
 
 /// A rectangle in dialog units: x and width in quarters of the dialog font's average character
@@ -34,7 +36,7 @@ inline constexpr int kWindowFontPointSize = 8;
 inline constexpr int kWindowWidthDu = 718;
 inline constexpr int kWindowHeightDu = 463;
 inline constexpr DluRect kWindowBox{0, 0, kWindowWidthDu, kWindowHeightDu};
-inline constexpr int kDefaultButtonId = 1;  ///< "E&xit"
+inline constexpr int kDefaultButtonId = model::control::kExit;  ///< "E&xit"
 inline constexpr const char* kAboutMenuText = "&About Orvale...";
 inline constexpr int kAboutCommandId = 16;
 

@@ -16,13 +16,14 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "link/window_port.h"
 #include "ui/dialog_units.h"
 
 namespace orvale::ui {
 
 namespace {
 
-constexpr std::string_view kNotFoundYet = "Not Found Yet!";
+using link::kNotFoundYet;
 constexpr std::string_view kInvalidId = "Invalid ID!";
 
 QString qText(std::string_view text) {

@@ -11,6 +11,7 @@
 #include "controls/read_only_box.h"
 #include "controls/repaint_pacer.h"
 #include "model/control_ids.h"
+#include "session/qt_watchdog_timer.h"
 #include "sim/pty_device.h"
 #include "support/pty_pair.h"
 #include "ui/control_catalogue.h"
@@ -19,7 +20,7 @@
 namespace orvale::app {
 namespace {
 
-class NoPortFile final : public ui::PortConfiguration {
+class NoPortFile final : public session::PortConfiguration {
 public:
     std::string read() override { return "COM1"; }
     void store(std::string_view) override {}
@@ -71,17 +72,21 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
     controls::CMSComm comm(ports);
     link::SteadyMillisecondClock clock;
     NoPortFile portFile;
-    ui::CMainDialog window(comm, clock, portFile);
+    session::QtWatchdogTimer watchdog;
+    session::DeviceSession deviceSession(comm, clock, portFile, watchdog);
+    ui::CMainDialog window(deviceSession);
     QObject::connect(&comm, &controls::CMSComm::OnComm, &window, &ui::CMainDialog::OnCommMscomm);
 
+    // The recording observes the session, as the window does; `updates` counts what it saw.
+    struct CountUpdates final : session::SessionObserver {
+        void displaysChanged(std::uint8_t, const session::Displays&) override { ++count; }
+        int count = 0;
+    } updates;
     std::string error;
     auto recording =
-        std::make_unique<DisplayRecording>(CsvRecorder::open(path.string(), &error), window);
-    int updates = 0;
-    window.setDisplaysUpdatedHook([&](std::uint8_t p) {
-        ++updates;
-        recording->recordRow(p);
-    });
+        std::make_unique<DisplayRecording>(CsvRecorder::open(path.string(), &error), deviceSession);
+    deviceSession.addObserver(recording.get());
+    deviceSession.addObserver(&updates);
     window.OnInitDialog();
     window.OnTimer(ui::CMainDialog::kWatchdogTimerId);
 
@@ -93,8 +98,9 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
             return window.connection().deviceIdentified && slider->Position() == position;
         })) << position;
     }
+    deviceSession.removeObserver(recording.get());
     recording.reset();
-    controls::RepaintPacer::instance().flush();
+    window.repaintPacer().flush();
 
     const auto rows = lines(path);
     ASSERT_GE(rows.size(), 2u);
@@ -113,7 +119,7 @@ TEST(Recording, TheCsvHoldsWhatTheWindowShowedAfterADrive) {
             ++dataRows;
         }
     }
-    EXPECT_EQ(dataRows, static_cast<std::size_t>(updates)) << "one row per update";
+    EXPECT_EQ(dataRows, static_cast<std::size_t>(updates.count)) << "one row per update";
     ASSERT_EQ(identity.size(), 6u);
     EXPECT_EQ(identity[0], "# model: Quennet Duo Plus");
     EXPECT_EQ(identity[1], "# serial number: 12345");

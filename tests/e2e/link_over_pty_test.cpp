@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+
+#include <QElapsedTimer>
 
 #include "controls/cmscomm.h"
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "link/receiver.h"
+#include "session/device_session.h"
 #include "sim/pty_device.h"
 #include "support/fakes.h"
 #include "support/pty_pair.h"
+#include "support/session_fakes.h"
 
 namespace orvale {
 namespace {
@@ -125,6 +130,54 @@ TEST_F(LinkOverPty, AVanishedDeviceNeitherSpinsNorCrashesAndComesBack) {
     window.state.deviceIdentified = false;
     connect();
     EXPECT_TRUE(test::processEventsUntil([&] { return window.state.deviceIdentified; }));
+}
+
+// The firmware warning is shown while the identity frame is being applied; the box's event loop
+// runs meanwhile. Answers the device sends while it is open are taken once it has closed,
+// without waiting for the device to send anything more.
+TEST(SessionOverPty, AnswersSentWhileTheFirmwareMessageIsOpenAreTaken) {
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    controls::PortMap ports;
+    ports.map(1, QString::fromStdString(pty.path()));
+    controls::CMSComm comm(ports);
+    link::SteadyMillisecondClock clock;
+    test::MemoryPortFile portFile;
+    test::ManualWatchdogTimer watchdog;
+    session::DeviceSession deviceSession(comm, clock, portFile, watchdog);
+    QObject::connect(&comm, &controls::CMSComm::OnComm, [&] { deviceSession.onComm(); });
+
+    struct MessageBox final : session::SessionObserver {
+        void message(std::string_view, link::MessageIcon) override {
+            ++shown;
+            if (whileOpen) whileOpen();
+        }
+        std::function<void()> whileOpen;
+        int shown = 0;
+    } box;
+    box.whileOpen = [&] {
+        pty.write("ACK CBRS=03\r\nACK VIN=1\r\n");
+        // The box stays open a while; its event loop reads the line.
+        QElapsedTimer open;
+        open.start();
+        while (open.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    deviceSession.addObserver(&box);
+    deviceSession.initialise();
+    ASSERT_TRUE(deviceSession.connect());
+    std::string command;
+    ASSERT_TRUE(
+        test::processEventsUntil([&] { return (command += pty.read()).ends_with("\r\n"); }));
+    EXPECT_EQ(command, link::identifyCommand());
+    pty.write("ACK REVA\r\n" + link::device::identityAnswer({15, 7, 2}));
+    ASSERT_TRUE(test::processEventsUntil([&] { return box.shown == 1; }));
+    EXPECT_TRUE(test::processEventsUntil([&] {
+        return deviceSession.fields().canBaudRate == "500K bps" &&
+               deviceSession.fields().vinStyle == "Fixed";
+    })) << deviceSession.fields().canBaudRate
+        << " / " << deviceSession.fields().vinStyle;
+    EXPECT_EQ(deviceSession.state(), session::SessionState::IdentityOnly);
+    deviceSession.removeObserver(&box);
 }
 
 }  // namespace

@@ -76,6 +76,20 @@ TEST_F(OpenPortTest, ARefusedOpenStopsThereWithTheFlagClear) {
     EXPECT_EQ(serial.calls.back(), "PortOpen=1");
 }
 
+// The port opened, then a later step of the open was refused (line settings the adapter cannot
+// take): the caller sees a failed open, so the port must not stay held with the flag set.
+TEST_F(OpenPortTest, RegressionARefusalAfterTheOpenLetsThePortGo) {
+    for (const char* step : {"Settings", "InputMode", "RThreshold", "InputLen", "Input?"}) {
+        test::FakeSerialControl s;
+        test::RecordingWindow w;
+        s.failOn = step;
+        EXPECT_THROW(openPort(s, w.state, w.fields, w), SerialError) << step;
+        EXPECT_FALSE(w.state.portOpen) << step;
+        EXPECT_FALSE(s.open) << step;
+        EXPECT_EQ(s.calls.back(), "PortOpen=0") << step;
+    }
+}
+
 TEST_F(OpenPortTest, CloseOnlyClosesAnOpenPort) {
     window.state.portOpen = true;
     closePort(serial, window.state);

@@ -45,7 +45,10 @@ public:
         fail("CommPort");
         commPort = port;
     }
-    void SetInputLen(short length) override { record("InputLen=" + std::to_string(length)); }
+    void SetInputLen(short length) override {
+        record("InputLen=" + std::to_string(length));
+        fail("InputLen");
+    }
     bool GetPortOpen() override {
         record("PortOpen?");
         return stuckOpen || open;
@@ -57,9 +60,11 @@ public:
     }
     void SetRThreshold(short threshold) override {
         record("RThreshold=" + std::to_string(threshold));
+        fail("RThreshold");
     }
     void SetSettings(std::string_view settings) override {
         record("Settings=" + std::string(settings));
+        fail("Settings");
     }
     void SetOutput(std::span<const std::uint8_t> bytes) override {
         record("Output");
@@ -72,12 +77,16 @@ public:
     }
     std::span<const std::uint8_t> GetInput() override {
         record("Input?");
+        fail("Input?");
         m_delivered.assign(input.begin(), input.end());
         input.clear();
         return m_delivered;
     }
     short GetCommEvent() override { return commEvent; }
-    void SetInputMode(long mode) override { record("InputMode=" + std::to_string(mode)); }
+    void SetInputMode(long mode) override {
+        record("InputMode=" + std::to_string(mode));
+        fail("InputMode");
+    }
 
     /// Queues bytes for the next Input read.
     void queue(std::string_view bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "link/serial_control.h"
 #include "link/window_port.h"
@@ -56,6 +57,26 @@ public:
     std::span<const std::uint8_t> GetInput() override { return {}; }
     short GetCommEvent() override { return link::comm_event::kReceive; }
     void SetInputMode(long) override {}
+};
+
+/// A serial control that is open and delivers, at each read of Input, what the caller put in
+/// `next`: bytes reach the device session through its receive event as they would from a port.
+class FeedSerial final : public link::SerialControl {
+public:
+    void SetCommPort(short) override {}
+    void SetInputLen(short) override {}
+    bool GetPortOpen() override { return open; }
+    void SetPortOpen(bool value) override { open = value; }
+    void SetRThreshold(short) override {}
+    void SetSettings(std::string_view) override {}
+    void SetOutput(std::span<const std::uint8_t>) override {}
+    std::span<const std::uint8_t> GetInput() override { return std::exchange(next, {}); }
+    short GetCommEvent() override { return commEvent; }
+    void SetInputMode(long) override {}
+
+    std::span<const std::uint8_t> next;
+    short commEvent = link::comm_event::kReceive;
+    bool open = false;
 };
 
 }  // namespace orvale::test

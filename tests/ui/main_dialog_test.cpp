@@ -18,6 +18,7 @@
 #include "link/protocol.h"
 #include "model/control_ids.h"
 #include "support/fakes.h"
+#include "support/session_fakes.h"
 
 namespace orvale::ui {
 namespace {
@@ -25,12 +26,16 @@ namespace {
 namespace id = link::control;
 using link::device::identityAnswer;
 
-class MemoryPortFile final : public PortConfiguration {
-public:
-    std::string read() override { return portText; }
-    void store(std::string_view text) override { stored.emplace_back(text); }
-    std::string portText = "COM1";
-    std::vector<std::string> stored;
+using test::MemoryPortFile;
+
+// A session and its window over a fake serial control, as the application wires them.
+struct Rig {
+    explicit Rig(link::MillisecondClock& clock, session::PortConfiguration& portFile)
+        : serial(&clock), session(serial, clock, portFile, timer), window(session) {}
+    test::FakeSerialControl serial;
+    test::ManualWatchdogTimer timer;
+    session::DeviceSession session;
+    CMainDialog window;
 };
 
 class MainDialogTest : public ::testing::Test {
@@ -45,8 +50,8 @@ protected:
 
     void init() { window.OnInitDialog(); }
 
-    std::string text(int controlId) const {
-        controls::RepaintPacer::instance().flush();
+    std::string text(int controlId) {
+        window.repaintPacer().flush();
         auto* edit = qobject_cast<controls::ReadOnlyBox*>(window.control(controlId));
         return edit ? edit->text().toStdString() : "<none>";
     }
@@ -82,7 +87,9 @@ protected:
     test::SteppingClock clock;
     test::FakeSerialControl serial{&clock};
     MemoryPortFile portFile;
-    CMainDialog window{serial, clock, portFile};
+    test::ManualWatchdogTimer timer;
+    session::DeviceSession session{serial, clock, portFile, timer};
+    CMainDialog window{session};
     std::vector<std::string> boxes;
     std::vector<link::MessageIcon> icons;
     std::function<void()> duringBox;
@@ -173,8 +180,9 @@ TEST_F(MainDialogTest, IdentityOutcomesSetTheWindowState) {
         {20, 2, 'B', WindowState::IdleWatchdogStopped, 0, 0},
     };
     for (const auto& c : cases) {
-        test::FakeSerialControl s{&clock};
-        CMainDialog w{s, clock, portFile};
+        Rig rig{clock, portFile};
+        auto& s = rig.serial;
+        auto& w = rig.window;
         std::size_t shown = 0;
         w.setMessageBoxHandler([&](const QString&, link::MessageIcon) { ++shown; });
         w.OnInitDialog();
@@ -311,8 +319,9 @@ TEST_F(MainDialogTest, ExitClosesThePortCancelDoesNot) {
     EXPECT_FALSE(serial.open);
     EXPECT_EQ(window.watchdogPeriod(), 0);
 
-    test::FakeSerialControl s{&clock};
-    CMainDialog other{s, clock, portFile};
+    Rig rig{clock, portFile};
+    auto& s = rig.serial;
+    auto& other = rig.window;
     other.OnInitDialog();
     other.OnTimer(CMainDialog::kWatchdogTimerId);
     ASSERT_TRUE(s.open);
@@ -391,7 +400,7 @@ TEST_F(MainDialogTest, TheDeviceDialogGetsTheIdentityAndAConfirmedChangeReconnec
 
 TEST_F(MainDialogTest, ARefusedOpenIsShownInAStopBoxAndStopsTheConnect) {
     init();
-    window.stopWatchdog();
+    timer.stop();
     serial.failOn = "PortOpen=1";
     click(id::kConnect);
     ASSERT_EQ(boxes.size(), 1u);

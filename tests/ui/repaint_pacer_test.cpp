@@ -45,7 +45,7 @@ TEST(RepaintPacer, PartsAskedForInOneFrameArePaintedTogetherAndAWholeRequestStay
     widget->setAttribute(Qt::WA_OpaquePaintEvent);
     ASSERT_TRUE(ui::test::showExposed(window));
     PaintAreas paints(widget);
-    auto& pacer = RepaintPacer::instance();
+    RepaintPacer& pacer = *RepaintPacer::of(widget);
 
     const struct {
         std::vector<QRect> requests;  // a null rectangle asks for the whole widget
@@ -130,7 +130,8 @@ TEST(RepaintPacer, AChangePaintedInPartLooksTheSameAsAWholeRepaint) {
 
 TEST(RepaintPacer, AChangeAfterAQuietSpellEndsTheFrameAtOnce) {
     QWidget widget;
-    auto& pacer = RepaintPacer::instance();
+    RepaintPacer pacer;
+    pacer.attachTo(&widget);
     pacer.flush();
     EXPECT_EQ(pacer.msUntilFrameEnds(), -1);
     // Longer than a frame with nothing asked for; a slower machine only makes it longer.

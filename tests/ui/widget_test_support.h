@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -28,16 +29,22 @@ private:
     int m_count = 0;
 };
 
-/// Ends the repaint frame and delivers every pending update request, so that each scheduled
-/// repaint has happened.
+/// Ends the repaint frame of every window's pacer and delivers every pending update request, so
+/// that each scheduled repaint has happened.
 inline void flushPaints() {
-    controls::RepaintPacer::instance().flush();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (controls::RepaintPacer* pacer = controls::RepaintPacer::of(window)) pacer->flush();
+    }
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
 }
 
-/// Shows `window` and waits (up to a generous deadline) until it can be painted.
+/// Gives `window` a repaint pacer of its own (as the main window has), shows it and waits (up to
+/// a generous deadline) until it can be painted.
 inline bool showExposed(QWidget& window) {
+    if (controls::RepaintPacer::of(&window) == nullptr) {
+        (new controls::RepaintPacer(&window))->attachTo(&window);
+    }
     window.show();
     const QDeadlineTimer deadline(10000);
     while (!(window.windowHandle() && window.windowHandle()->isExposed())) {

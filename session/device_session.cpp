@@ -1,0 +1,430 @@
+#include "session/device_session.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "link/connection.h"
+
+namespace orvale::session {
+namespace {
+
+constexpr const char* kInternalError = "Internal application error.";
+
+namespace id = model::control;
+
+// Text displays that teardown blanks (a single space) and empties.
+constexpr std::array<model::ControlId, 28> kBlankedAtTeardown = {id::kPtoState,
+                                                                 id::kPtoEngaged,
+                                                                 id::kVehicleIdentificationNumber,
+                                                                 id::kSwVersionSupported,
+                                                                 id::kDiagnosticsSupported,
+                                                                 id::kRequestsSupported,
+                                                                 id::kDriver1WorkingState,
+                                                                 id::kDriver1Card,
+                                                                 id::kDriver1TimeRelatedStates,
+                                                                 id::kDriver2WorkingState,
+                                                                 id::kDriver2Card,
+                                                                 id::kDriver2TimeRelatedStates,
+                                                                 id::kVehicleMotion,
+                                                                 id::kVehicleOverspeed,
+                                                                 id::kSystemEvent,
+                                                                 id::kHandlingInformation,
+                                                                 id::kTachographPerformance,
+                                                                 id::kDirectionIndicator,
+                                                                 id::kTellTaleId0,
+                                                                 id::kTellTaleId1,
+                                                                 id::kTellTaleId2,
+                                                                 id::kTellTaleId3,
+                                                                 id::kTellTaleId4,
+                                                                 id::kDriver1Id,
+                                                                 id::kDriver2Id,
+                                                                 id::kSelectedGear,
+                                                                 id::kCurrentGear,
+                                                                 id::kAlternatorStatus};
+constexpr std::array<model::ControlId, 10> kEmptiedAtTeardown = {
+    id::kDateTime,           id::kDoorsLockStatus,    id::kDoorsOpenStatus, id::kDoorsEnableStatus,
+    id::kDoorsPosition,      id::kRampWheelChairLift, id::kDoorsStatus2,    id::kFuelType,
+    id::kRetarderTorqueMode, id::kCruiseControlStates};
+
+constexpr std::size_t kParkingLed = model::indexOf(model::kLeds, id::kParkingLed);
+
+std::string& textOf(Displays& displays, model::ControlId controlId) {
+    return displays.texts[model::indexOf(model::kTextDisplays, controlId)];
+}
+
+void setNotFoundYet(link::WindowFields& fields) {
+    for (std::string* text : {&fields.modelName, &fields.firmwareVersion, &fields.canBaudRate,
+                              &fields.vinStyle, &fields.firmwareBuild}) {
+        *text = link::kNotFoundYet;
+    }
+    fields.serialNumber = 0;
+}
+
+}  // namespace
+
+std::string_view toString(SessionState state) {
+    switch (state) {
+        case SessionState::IdleWatchdogRunning:
+            return "idle";
+        case SessionState::IdleWatchdogStopped:
+            return "idle, watchdog stopped";
+        case SessionState::Identifying:
+            return "identifying";
+        case SessionState::Connected:
+            return "connected";
+        case SessionState::IdentityOnly:
+            return "identity only";
+    }
+    return "idle";
+}
+
+DeviceSession::DeviceSession(link::SerialControl& serial, link::MillisecondClock& clock,
+                             PortConfiguration& portFile, WatchdogTimer& watchdog)
+    : m_serial(serial),
+      m_clock(clock),
+      m_portFile(portFile),
+      m_watchdog(watchdog),
+      m_receiver(serial, *this, m_state, m_fields) {
+    // The window's template: Connect usable, Disconnect and the remote-control group not.
+    m_enabled[id::kConnect] = true;
+    m_enabled[id::kDisconnect] = false;
+    for (const int remote : id::kRemoteControlGroup) m_enabled[remote] = false;
+    m_watchdog.setTickHandler([this] { onWatchdogTick(); });
+}
+
+DeviceSession::~DeviceSession() { m_watchdog.setTickHandler({}); }
+
+void DeviceSession::addObserver(SessionObserver* observer) {
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end()) {
+        m_observers.push_back(observer);
+    }
+}
+
+void DeviceSession::removeObserver(SessionObserver* observer) {
+    const auto it = std::find(m_observers.begin(), m_observers.end(), observer);
+    if (it == m_observers.end()) return;
+    if (m_notifying > 0) {
+        *it = nullptr;  // a report is running over the list; the slot is dropped afterwards
+    } else {
+        m_observers.erase(it);
+    }
+}
+
+template <class Report>
+void DeviceSession::notify(Report&& report) {
+    ++m_notifying;
+    try {
+        // By index: an observer added during a report (a nested event loop) hears the rest.
+        for (std::size_t i = 0; i < m_observers.size(); ++i) {
+            if (SessionObserver* observer = m_observers[i]) report(*observer);
+        }
+    } catch (...) {
+        --m_notifying;
+        throw;
+    }
+    if (--m_notifying == 0) std::erase(m_observers, nullptr);
+}
+
+// --- events -------------------------------------------------------------------------------
+
+void DeviceSession::initialise() {
+    if (m_initialised) return;
+    m_initialised = true;
+    guarded(Origin::Automatic, [this] {
+        teardown();
+        m_fields.portText = m_portFile.read();
+        m_state.dynamicBusy = false;
+        m_state.quietBusy = false;
+        m_state.sliderBusy = false;
+        m_state.messageReceived = false;
+        restartWatchdog(link::kIdentifyingPeriodMs);
+        pushFields();
+    });
+}
+
+void DeviceSession::onComm() {
+    guarded(Origin::Automatic, [this] {
+        if (m_serial.GetCommEvent() == link::comm_event::kPortLost) {
+            portLost();
+            return;
+        }
+        m_receiver.onComm();
+    });
+}
+
+void DeviceSession::portLost() {
+    // The adapter was pulled or the device switched off: the serial control has closed the
+    // port. A model shown with its identity only has no watchdog running that would notice;
+    // drop the device now and let the watchdog look for it until it is back.
+    if (!m_state.portOpen) return;
+    disconnectDevice();
+    restartWatchdog(link::kIdentifyingPeriodMs);
+}
+
+void DeviceSession::onWatchdogTick() {
+    guarded(Origin::Automatic, [this] {
+        if (!m_state.messageReceived) {
+            disconnectDevice();
+        }
+        if (isEnabled(id::kConnect)) {
+            try {
+                connectDevice();
+            } catch (const link::SerialError&) {
+                // The port cannot be opened now: an adapter pulled, a device switched off.
+                // Resting idle would need the operator to notice and click Connect; the
+                // watchdog goes on trying instead, so the device is found again as soon as it
+                // is back. The refusal is reported once (guarded()).
+                restartWatchdog(link::kIdentifyingPeriodMs);
+                m_state.messageReceived = false;
+                throw;
+            }
+        }
+        m_state.messageReceived = false;
+    });
+}
+
+// --- commands -----------------------------------------------------------------------------
+
+template <class Action>
+bool DeviceSession::guarded(Origin origin, Action&& action) {
+    try {
+        action();
+    } catch (const link::SerialError& error) {
+        std::string text = error.what();
+        if (text.empty()) text = kInternalError;
+        m_lastError = text;
+        // The same refusal again from a tick or a receive event (a port that stays missing)
+        // has been reported already; the operator's own command always gets its answer.
+        const bool repeated = text == m_lastSerialError;
+        m_lastSerialError = text;
+        if (!repeated || origin == Origin::Operator) {
+            showMessage(text, link::MessageIcon::Stop);
+        }
+        reportState();
+        return false;
+    }
+    // Reported once the command or event is done, not at every step of it: a tick that drops
+    // and re-identifies a device passes through idle, which is nothing to tell anybody.
+    reportState();
+    return true;
+}
+
+bool DeviceSession::connect() {
+    return guarded(Origin::Operator, [this] { connectDevice(); });
+}
+
+bool DeviceSession::disconnect() {
+    return guarded(Origin::Operator, [this] { disconnectDevice(); });
+}
+
+bool DeviceSession::pressKey(link::Key key) {
+    return guarded(Origin::Operator, [this, key] {
+        // Dynamic and Quiet mark their box as the operator's before the command goes out.
+        if (key == link::Key::Dynamic) m_state.dynamicBusy = true;
+        if (key == link::Key::Quiet) m_state.quietBusy = true;
+        pullFields();
+        sendKey(static_cast<std::uint8_t>(key));
+    });
+}
+
+bool DeviceSession::sendPosition(double position) {
+    return guarded(Origin::Operator, [this, position] {
+        m_state.sliderBusy = true;
+        pullFields();
+        // Truncated toward zero, low 8 bits: 99.9 is sent as 99.
+        const auto byte = static_cast<std::uint8_t>(
+            static_cast<long long>(std::isfinite(position) ? std::trunc(position) : 0.0) & 0xFF);
+        m_sliderPosition = position;
+        const std::string command = link::positionCommand(byte);
+        if (m_state.portOpen) link::sendPaced(m_serial, m_clock, command);
+    });
+}
+
+bool DeviceSession::changeSetting(std::string_view command) {
+    // The device takes the new setting and is identified afresh, twice, 500 ms apart; nothing
+    // else is handled meanwhile, so only the answers to the second identify command are framed.
+    return guarded(Origin::Operator, [this, command] {
+        link::sendPaced(m_serial, m_clock, command);
+        link::settleAndReconnect(m_clock, [this] { connectDevice(); });
+        link::settleAndReconnect(m_clock, [this] { connectDevice(); });
+    });
+}
+
+bool DeviceSession::exit() {
+    return guarded(Origin::Operator, [this] {
+        link::closePort(m_serial, m_state);
+        stopWatchdog();
+    });
+}
+
+void DeviceSession::sendKey(std::uint8_t keyCode) {
+    const std::string command = link::keyCommand(keyCode);
+    if (m_state.portOpen) link::sendPaced(m_serial, m_clock, command);
+}
+
+void DeviceSession::connectDevice() {
+    m_state.versionText = {' ', '0', '.', '0', 'A'};
+    m_state.revisionLetter = 'A';
+    pullFields();
+    m_state.identityAwaited = true;
+    m_state.revisionReceived = false;
+    setNotFoundYet(m_fields);
+    pushFields();
+    link::openPort(m_serial, m_state, m_fields, *this);
+    if (m_state.portOpen) {
+        m_lastSerialError.clear();
+        link::sendPaced(m_serial, m_clock, link::identifyCommand());
+    }
+    restartWatchdog(link::kIdentifyingPeriodMs);
+}
+
+void DeviceSession::teardown() {
+    link::closePort(m_serial, m_state);
+    enableControl(id::kDisconnect, false);
+    enableControl(id::kConnect, true);
+    for (const int remote : id::kRemoteControlGroup) enableControl(remote, false);
+    m_state.firmwareVersion = 0;
+    m_state.productId = 0;
+    setSliderPosition(0);
+    evaluateModel(0);
+    m_displays.leds[kParkingLed] = false;
+    setNotFoundYet(m_fields);
+    for (const model::ControlId text : kBlankedAtTeardown) textOf(m_displays, text) = " ";
+    for (const model::ControlId text : kEmptiedAtTeardown) textOf(m_displays, text).clear();
+    m_fields.quietChecked = 0;
+    m_fields.dynamicChecked = 0;
+    m_state.deviceIdentified = false;
+    m_displaysDirty = true;
+    pushFields();
+}
+
+// --- what the receiver calls ----------------------------------------------------------------
+
+void DeviceSession::pullFields() {
+    if (m_inputs) m_inputs->pullInputs(m_fields);
+}
+
+void DeviceSession::pushFields() {
+    notify([this](SessionObserver& observer) { observer.fieldsPushed(m_fields); });
+    if (m_displaysDirty) {
+        m_displaysDirty = false;
+        notify([this](SessionObserver& observer) {
+            observer.displaysChanged(m_evaluatedPosition, m_displays);
+        });
+    }
+    reportIdentity();
+}
+
+void DeviceSession::reportState() {
+    const SessionState now = state();
+    if (!m_stateReported || now != m_reportedState) {
+        m_stateReported = true;
+        m_reportedState = now;
+        notify([now](SessionObserver& observer) { observer.stateChanged(now); });
+    }
+}
+
+void DeviceSession::reportIdentity() {
+    // Compared field by field before a copy is made: pushes come with every broadcast.
+    const bool identityChanged = !m_identityReported ||
+                                 m_reportedIdentity.identified != m_state.deviceIdentified ||
+                                 m_reportedIdentity.productId != m_state.productId ||
+                                 m_reportedIdentity.serialNumber != m_fields.serialNumber ||
+                                 m_reportedIdentity.modelName != m_fields.modelName ||
+                                 m_reportedIdentity.firmwareVersion != m_fields.firmwareVersion ||
+                                 m_reportedIdentity.canBaudRate != m_fields.canBaudRate ||
+                                 m_reportedIdentity.vinStyle != m_fields.vinStyle ||
+                                 m_reportedIdentity.firmwareBuild != m_fields.firmwareBuild;
+    if (identityChanged) {
+        m_identityReported = true;
+        m_reportedIdentity = identity();
+        notify([this](SessionObserver& observer) { observer.identityChanged(m_reportedIdentity); });
+    }
+}
+
+void DeviceSession::enableControl(int controlId, bool enable) {
+    m_enabled[controlId] = enable;
+    notify([=](SessionObserver& observer) { observer.controlEnabled(controlId, enable); });
+}
+
+void DeviceSession::restartWatchdog(unsigned periodMs) { m_watchdog.start(periodMs); }
+
+void DeviceSession::stopWatchdog() { m_watchdog.stop(); }
+
+void DeviceSession::disconnectDevice() {
+    stopWatchdog();
+    teardown();
+}
+
+void DeviceSession::storePortFile() { m_portFile.store(m_fields.portText); }
+
+void DeviceSession::setSliderPosition(double position) {
+    m_sliderPosition = position;
+    notify([position](SessionObserver& observer) { observer.sliderMoved(position); });
+}
+
+void DeviceSession::evaluateModel(std::uint8_t position) {
+    pullFields();
+    const model::PresentationInputs inputs{m_fields.modelName, m_fields.serialNumber,
+                                           m_fields.vinStyle, m_fields.clockText};
+    model::evaluate(position, m_state.productId, inputs, m_vin, m_presentation);
+    m_evaluatedPosition = position;
+    ++m_evaluations;
+    m_displaysDirty = true;
+    for (std::size_t i = 0; i < m_displays.numbers.size(); ++i) {
+        m_displays.numbers[i] = m_presentation.numbers[i].value;
+    }
+    for (std::size_t i = 0; i < m_displays.leds.size(); ++i) {
+        m_displays.leds[i] = m_presentation.leds[i].lit;
+    }
+    for (std::size_t i = 0; i < m_displays.texts.size(); ++i) {
+        const model::TextValue& text = m_presentation.texts[i];
+        if (text.isWritten()) m_displays.texts[i].assign(text.text());
+    }
+    pushFields();
+}
+
+void DeviceSession::showMessage(std::string_view text, link::MessageIcon icon) {
+    std::string key(text);
+    // A view may run a nested event loop while it shows the message, in which ticks and receive
+    // events go on. A failure that repeats meanwhile must not stack report upon report.
+    if (!m_openMessages.insert(key).second) {
+        return;
+    }
+    ++m_messagesReported;
+    // A view may hold the message open for a while; what led to it is told first.
+    reportState();
+    try {
+        notify([&](SessionObserver& observer) { observer.message(text, icon); });
+    } catch (...) {
+        m_openMessages.erase(key);
+        throw;
+    }
+    m_openMessages.erase(key);
+}
+
+// --- queries ------------------------------------------------------------------------------
+
+bool DeviceSession::isEnabled(int controlId) const {
+    const auto it = m_enabled.find(controlId);
+    return it != m_enabled.end() && it->second;
+}
+
+SessionState DeviceSession::state() const {
+    if (!isEnabled(id::kConnect)) {
+        return isEnabled(id::kSlider) ? SessionState::Connected : SessionState::IdentityOnly;
+    }
+    if (m_watchdog.period() == 0) return SessionState::IdleWatchdogStopped;
+    return m_state.portOpen || m_state.identityAwaited ? SessionState::Identifying
+                                                       : SessionState::IdleWatchdogRunning;
+}
+
+Identity DeviceSession::identity() const {
+    return {m_state.deviceIdentified, m_state.productId,        m_fields.modelName,
+            m_fields.serialNumber,    m_fields.firmwareVersion, m_fields.canBaudRate,
+            m_fields.vinStyle,        m_fields.firmwareBuild};
+}
+
+}  // namespace orvale::session
