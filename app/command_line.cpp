@@ -1,6 +1,9 @@
 #include "app/command_line.h"
 
 #include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
 
 #include "link/connection.h"
 #include "sim/sim_options.h"
@@ -34,6 +37,81 @@ std::optional<std::pair<int, std::string>> parsePort(std::string_view text, std:
         return std::nullopt;
     }
     return std::pair{*number, std::string(text.substr(eq + 1))};
+}
+
+// QSerialPort opens a name without a leading "/" under /dev ("ttyUSB0" becomes
+// "/dev/ttyUSB0"), so a path relative to where Orvale was started is resolved here, once; every
+// message and tooltip then names the file actually opened.
+std::optional<std::string> absoluteDevicePath(const std::string& path,
+                                              [[maybe_unused]] std::string_view workingDirectory,
+                                              std::string* error) {
+#ifdef _WIN32
+    // Windows names its ports ("COM3", "\\.\COM3"), not files relative to a directory.
+    return path;
+#else
+    if (path.front() == '/') return path;
+    std::filesystem::path base(workingDirectory);
+    if (base.empty()) {
+        std::error_code ec;
+        base = std::filesystem::current_path(ec);
+        if (ec) {
+            *error = "--port " + path + ": the current directory is unknown (" + ec.message() +
+                     "); give an absolute path";
+            return std::nullopt;
+        }
+    }
+    return (base / path).lexically_normal().string();
+#endif
+}
+
+// Qt's own options, as QCoreApplication, QGuiApplication, QApplication and the platform plugins
+// take them out of argv. Qt reads each with one dash or two, and its value from the next
+// argument whatever that holds; only those marked NextOrInline also take "-style=Fusion".
+enum class QtValue : std::uint8_t { None, Next, NextOrInline };
+
+struct QtOption {
+    std::string_view name;
+    QtValue value;
+};
+
+constexpr QtOption kQtOptions[] = {
+    {"-platform", QtValue::Next},
+    {"-platformpluginpath", QtValue::Next},
+    {"-platformtheme", QtValue::Next},
+    {"-plugin", QtValue::Next},
+    {"-qwindowgeometry", QtValue::Next},
+    {"-qwindowtitle", QtValue::Next},
+    {"-qwindowicon", QtValue::Next},
+    {"-geometry", QtValue::Next},
+    {"-title", QtValue::Next},
+    {"-icon", QtValue::Next},
+    {"-session", QtValue::Next},
+    {"-reverse", QtValue::None},
+    {"-style", QtValue::NextOrInline},
+    {"-stylesheet", QtValue::NextOrInline},
+    {"-widgetcount", QtValue::None},
+    {"-qmljsdebugger", QtValue::NextOrInline},
+    {"-testability", QtValue::None},
+    // X11's, some of them left over from earlier Qt versions and ignored by Qt 6.
+    {"-display", QtValue::Next},
+    {"-name", QtValue::Next},
+    {"-visual", QtValue::Next},
+    {"-nograb", QtValue::None},
+    {"-dograb", QtValue::None},
+    {"-sync", QtValue::None},
+    {"-ncols", QtValue::Next},
+    {"-cmap", QtValue::None},
+    {"-im", QtValue::Next},
+    {"-inputstyle", QtValue::Next},
+    {"-fontengine", QtValue::Next},
+};
+
+const QtOption* findQtOption(std::string_view name) {
+    if (name.starts_with("--")) name.remove_prefix(1);
+    for (const QtOption& option : kQtOptions) {
+        if (option.name == name) return &option;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -97,10 +175,13 @@ Options:
                            Orvale --help
   --version              Show the version and exit.
                            Orvale --version
+
+Qt's own options (-platform, -style, -geometry ...) are passed to Qt.
+                           Orvale -platform offscreen -style Fusion
 )";
 }
 
-ParseResult parseCommandLine(std::span<const std::string> args) {
+ParseResult parseCommandLine(std::span<const std::string> args, std::string_view workingDirectory) {
     Options options;
     const auto fail = [](std::string message) {
         return ParseResult{std::nullopt, "Orvale: " + message + "\nTry 'Orvale --help'.\n", 2};
@@ -125,9 +206,12 @@ ParseResult parseCommandLine(std::span<const std::string> args) {
             const auto value = takeValue();
             if (!value) return fail("--port needs COM<n>=<device path>");
             std::string error;
-            const auto port = parsePort(*value, &error);
+            auto port = parsePort(*value, &error);
             if (!port) return fail(error);
-            options.ports.push_back(*port);
+            auto path = absoluteDevicePath(port->second, workingDirectory, &error);
+            if (!path) return fail(error);
+            port->second = std::move(*path);
+            options.ports.push_back(std::move(*port));
         } else if (name == "--simulate") {
             std::string error;
             auto config = parseSimulation(inlineValue, &error);
@@ -138,6 +222,18 @@ ParseResult parseCommandLine(std::span<const std::string> args) {
             if (!value || value->empty())
                 return fail("--log needs a file name, e.g. --log drive.csv");
             options.logPath = *value;
+        } else if (const QtOption* qt = findQtOption(name)) {
+            options.qtArguments.emplace_back(arg);
+            if (hasInline && qt->value != QtValue::NextOrInline) {
+                return fail("Qt's option " + std::string(name) + " takes no \"=\"; write " +
+                            std::string(name) + (qt->value == QtValue::None ? "" : " <value>"));
+            }
+            if (qt->value != QtValue::None && !hasInline) {
+                if (i + 1 == args.size()) {
+                    return fail("Qt's option " + std::string(name) + " needs a value");
+                }
+                options.qtArguments.push_back(args[++i]);
+            }
         } else {
             return fail("unknown option \"" + std::string(arg) + "\"");
         }

@@ -19,6 +19,9 @@ struct Options {
     std::optional<sim::DeviceConfig> simulate;
     /// --log FILE.csv: record every update of the parameter displays.
     std::optional<std::string> logPath;
+    /// Qt's own options with their values ("-platform", "offscreen", "-reverse" ...), in the
+    /// order given: QApplication receives these after the program name and nothing else.
+    std::vector<std::string> qtArguments;
 };
 
 /// The outcome of parsing: options to run with, or a text to print and an exit status.
@@ -31,8 +34,11 @@ struct ParseResult {
 /// Version line of --version (the Qt version is added by the caller).
 inline constexpr std::string_view kVersionLine = "Orvale Ver. 1.00A, Build: 01072019-01";
 
-/// Parses the arguments after the program name.
-ParseResult parseCommandLine(std::span<const std::string> args);
+/// Parses the arguments after the program name. A relative --port path is made absolute
+/// against `workingDirectory` (this process's current directory when empty) and lexically
+/// normalised; an absolute one is kept as given.
+ParseResult parseCommandLine(std::span<const std::string> args,
+                             std::string_view workingDirectory = {});
 
 /// Parses the value of --simulate: "model=13,serial=42,firmware=0.3C", any subset, or empty.
 std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error);

@@ -4,6 +4,10 @@
 #include <chrono>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace orvale::app {
 namespace {
 
@@ -28,10 +32,40 @@ void appendCsvField(std::string& line, std::string_view field) {
 }
 
 std::unique_ptr<CsvRecorder> CsvRecorder::open(const std::string& path, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        if (error) *error = "Cannot open " + path + " for recording: " + std::strerror(errno);
+    const auto refuse = [&](const std::string& reason) {
+        if (error) *error = "Cannot open " + path + " for recording: " + reason;
         return nullptr;
+    };
+    // Opened without waiting and without truncating: a FIFO would hold up start-up until
+    // something read it, and a recording goes only into a file of its own.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int openError = errno;
+        struct stat info {};
+        // A FIFO without a reader refuses a non-blocking writer (ENXIO); say what it is.
+        if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            return refuse("it is not a regular file");
+        }
+        return refuse(std::strerror(openError));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return refuse("it is not a regular file");
+    }
+    // Writes may block from here on: a regular file never waits for long.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int setUpError = errno;
+        ::close(fd);
+        return refuse(std::strerror(setUpError));
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int fdopenError = errno;
+        ::close(fd);
+        return refuse(std::strerror(fdopenError));
     }
     return std::unique_ptr<CsvRecorder>(new CsvRecorder(path, file));
 }

@@ -19,7 +19,9 @@ void appendCsvField(std::string& line, std::string_view field);
 /// for the disk. What was handed over reaches the file within a second and on close.
 class CsvRecorder {
 public:
-    /// Opens (truncates) `path`. Nothing and a reason in `error` when it cannot be opened.
+    /// Opens `path`, creating it or truncating it; only a regular file is accepted, and a FIFO
+    /// or a device is refused at once ("... it is not a regular file"), never waited on.
+    /// Nothing and a reason in `error` when it cannot be opened.
     static std::unique_ptr<CsvRecorder> open(const std::string& path, std::string* error);
     /// Writes what is queued, closes the file and stops the thread.
     ~CsvRecorder();

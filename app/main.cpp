@@ -19,7 +19,17 @@ int main(int argc, char** argv) {
         return parsed.exitCode;
     }
 
-    QApplication application(argc, argv);
+    // Qt sees only its own options: a value of ours, such as "--log -reverse", is never taken
+    // for one of Qt's. QApplication keeps a reference to these, so they outlive it.
+    std::vector<std::string> qtArguments = parsed.options->qtArguments;
+    static char programName[] = "Orvale";
+    std::vector<char*> qtArgv;
+    qtArgv.push_back(argc > 0 ? argv[0] : programName);
+    for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size() - 1);
+
+    QApplication application(qtArgc, qtArgv.data());
     // Message boxes are captioned with the executable's name without its extension.
     QApplication::setApplicationName(
         QFileInfo(QApplication::applicationFilePath()).completeBaseName());

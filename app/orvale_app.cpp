@@ -8,6 +8,7 @@
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 #include <optional>
 
 #include "app/display_recording.h"
@@ -29,7 +30,16 @@ namespace {
 class PortFileConfiguration final : public session::PortConfiguration {
 public:
     explicit PortFileConfiguration(std::string path) : m_file(std::move(path)) {}
-    std::string read() override { return m_file.read().portText; }
+    std::string read() override {
+        PortFileReadResult result = m_file.read();
+        // The operator is never bothered with the file in a box; a file that cannot serve is
+        // said on standard error, and Orvale starts on COM1 leaving it as it is.
+        if (!result.problem.empty()) {
+            std::fprintf(stderr, "Orvale: %s; starting on %s and leaving it alone\n",
+                         result.problem.c_str(), result.portText.c_str());
+        }
+        return result.portText;
+    }
     void store(std::string_view portText) override { static_cast<void>(m_file.store(portText)); }
 
 private:

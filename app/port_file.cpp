@@ -1,5 +1,6 @@
 #include "app/port_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -7,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,29 +80,78 @@ std::string directoryOf(const std::string& filePath) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-enum class ReadStatus : std::uint8_t { Ok, Missing, Failed };
+enum class ReadStatus : std::uint8_t { Ok, Missing, Failed, NotRegular, TooLarge };
 
-ReadStatus readWholeFile(const std::string& path, std::string& contents) {
+ReadStatus readWholeFile(const std::string& path, std::string& contents, int& error) {
     contents.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    error = 0;
+    const auto failed = [&error] {
+        error = errno;
+        return (error == ENOENT || error == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
+    };
+    // Looked at before it is opened: opening a FIFO waits for a writer, and opening a serial
+    // line raises its modem lines.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return failed();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return ReadStatus::NotRegular;
+    }
+    if (static_cast<std::uintmax_t>(info.st_size) > kPortFileSizeLimit) {
+        return ReadStatus::TooLarge;
+    }
+    // Non-blocking and checked again: the name may have been given to a FIFO since the stat.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
+        return failed();
     }
     ReadStatus status = ReadStatus::Ok;
+    if (::fstat(fd, &info) != 0) {
+        status = failed();
+    } else if (!S_ISREG(info.st_mode)) {
+        status = ReadStatus::NotRegular;
+    } else {
+        contents.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    // The size is read again as the bytes come: a file still growing, or one of the kernel's
+    // that reports no size, stops one byte past the limit.
     char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    while (status == ReadStatus::Ok) {
+        const std::size_t room = kPortFileSizeLimit + 1 - contents.size();
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, room));
         if (n > 0) {
             contents.append(buffer, static_cast<std::size_t>(n));
+            if (contents.size() > kPortFileSizeLimit) {
+                status = ReadStatus::TooLarge;
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
-            status = ReadStatus::Failed;  // a directory, an I/O error
-            break;
+            status = failed();  // an I/O error
         }
     }
     ::close(fd);
+    if (status != ReadStatus::Ok) {
+        contents.clear();
+    }
     return status;
+}
+
+/// The text PortFileReadResult::problem gives for a file that is there and was left alone.
+std::string problemText(const std::string& path, ReadStatus status, int error) {
+    switch (status) {
+        case ReadStatus::NotRegular:
+            return path + " is not a regular file";
+        case ReadStatus::TooLarge:
+            return path + " is larger than " + std::to_string(kPortFileSizeLimit >> 20) + " MiB";
+        case ReadStatus::Failed:
+            return path + " cannot be read: " + std::generic_category().message(error);
+        case ReadStatus::Ok:
+        case ReadStatus::Missing:
+            break;
+    }
+    return {};
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -296,9 +347,13 @@ PortFileReadResult PortFile::read() {
     removeAbandonedTemporaries(m_path);
     try {
         std::string contents;
-        const ReadStatus status = readWholeFile(m_path, contents);
-        if (status == ReadStatus::Failed) {
-            return result;  // unreadable but present: rewriting it could lose what it holds
+        int error = 0;
+        const ReadStatus status = readWholeFile(m_path, contents, error);
+        if (status != ReadStatus::Ok && status != ReadStatus::Missing) {
+            // Present but unusable: rewriting it could lose what it holds, and a rename over a
+            // FIFO or a device would take its name away from whoever made it.
+            result.problem = problemText(m_path, status, error);
+            return result;
         }
         if (status == ReadStatus::Missing || contents.empty()) {
             result.defaultWritten = replaceContents(kDefaultPortFileContents);
@@ -328,8 +383,10 @@ bool PortFile::store(std::string_view portText) {
     }
     try {
         std::string contents;
-        if (readWholeFile(m_path, contents) == ReadStatus::Failed) {
-            return false;  // its comments could not be kept
+        int error = 0;
+        const ReadStatus status = readWholeFile(m_path, contents, error);
+        if (status != ReadStatus::Ok && status != ReadStatus::Missing) {
+            return false;  // its comments could not be kept, or it is no port file at all
         }
         return replaceContents(contentsWithPort(contents, portText));
     } catch (const std::exception&) {

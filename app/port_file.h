@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ inline constexpr std::string_view kExecutableName = "Orvale.exe";
 inline constexpr std::string_view kDefaultPortText = "COM1";
 /// Exactly what a missing or empty file receives: 8 bytes.
 inline constexpr std::string_view kDefaultPortFileContents = "COM=1;\r\n";
+/// A larger file is never read, only reported: the file holds a few lines, and reading a
+/// runaway one whole at start-up would hold up the window. 4 MiB.
+inline constexpr std::size_t kPortFileSizeLimit = std::size_t{4} << 20;
 
 /// The file beside the executable. Trims from the end of `exePath` every character that occurs
 /// anywhere in `exeName`, stopping at the first that does not, then appends "quennet.ini".
@@ -99,6 +103,10 @@ struct PortFileReadResult {
     bool defaultWritten = false;  ///< the file was missing or empty and got the default line
     bool fallbackStored = false;  ///< lines naming no port were rewritten as the default line
     bool writeFailed = false;     ///< one of those writes failed; the file is as it was
+    /// Why a file that is there was left alone, for standard error: "<path> is not a regular
+    /// file", "<path> is larger than 4 MiB" or "<path> cannot be read: <reason>". Empty when the
+    /// file was read (or was missing).
+    std::string problem;
 };
 
 /// The file at one path. Every write replaces the file whole through a synced temporary file
@@ -112,13 +120,15 @@ public:
     explicit PortFile(std::string path, FaultHook faultHook = {});
 
     /// Reads the port text. A missing or empty file receives the 8 bytes "COM=1;\r\n"; lines
-    /// naming no port are rewritten as that line. A file that exists but cannot be read gives
-    /// "COM1" and is left alone.
+    /// naming no port are rewritten as that line. A file that exists but cannot be read, is not
+    /// a regular file (a FIFO, a device, a directory) or is larger than kPortFileSizeLimit gives
+    /// "COM1" and a `problem`, and is left alone. Never waits on a FIFO or a device.
     PortFileReadResult read();
 
     /// Stores `portText` (see contentsWithPort); creates the file when missing. Returns false,
-    /// with the old file intact, when the file cannot be read or written, or when `portText`
-    /// holds a ';', CR or LF (such a line would not read back as the same port).
+    /// with the old file intact, when the file cannot be read or written (also when read()
+    /// would report a problem), or when `portText` holds a ';', CR or LF (such a line would not
+    /// read back as the same port).
     bool store(std::string_view portText);
 
     [[nodiscard]] const std::string& path() const { return m_path; }

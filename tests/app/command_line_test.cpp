@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,15 @@ TEST(CommandLine, MalformedCommandLinesExitTwoWithAReason) {
         {{"--simulate=colour=red"}, "colour=red"},
         {{"--log"}, "--log needs"},
         {{"--log="}, "--log needs"},
+        // Single-dash options that are not Qt's, and Qt's written as Qt would not read them.
+        {{"-frobnicate"}, "unknown option \"-frobnicate\""},
+        {{"-p", "offscreen"}, "unknown option \"-p\""},
+        {{"---platform", "offscreen"}, "unknown option"},
+        {{"-platformx", "offscreen"}, "unknown option"},
+        {{"-platform"}, "-platform needs a value"},
+        {{"-reverse", "-style"}, "-style needs a value"},
+        {{"-platform=offscreen"}, "takes no \"=\""},
+        {{"-reverse=yes"}, "takes no \"=\""},
     };
     for (const auto& c : cases) {
         const ParseResult result = parseCommandLine(c.args);
@@ -76,6 +86,83 @@ TEST(CommandLine, MalformedCommandLinesExitTwoWithAReason) {
         EXPECT_NE(result.output.find(c.reasonContains), std::string::npos)
             << c.args[0] << ": " << result.output;
     }
+}
+
+TEST(CommandLine, QtOptionsArePassedToQtWithTheirValues) {
+    // Lines of Qt's options only: Qt receives each of them whole.
+    const std::vector<std::string> onlyQt[] = {
+        {"-platform", "offscreen"},
+        {"--platform", "offscreen"},
+        {"-style=Fusion", "-stylesheet=a.qss", "-qmljsdebugger=port:1", "-reverse"},
+        {"-nograb", "-dograb", "-sync", "-cmap", "-widgetcount", "-testability"},
+        {"-display", ":1", "-name", "bench", "-title", "Orvale", "-visual", "TrueColor", "-ncols",
+         "16", "-im", "ibus", "-inputstyle", "onthespot", "-fontengine", "freetype"},
+        {"-qwindowgeometry", "1x1", "-qwindowtitle", "t", "-qwindowicon", "i.png", "-icon", "j"},
+        {"-platformpluginpath", "/p", "-platformtheme", "gtk3", "-plugin", "tslib", "-session",
+         "s1", "-qmljsdebugger", "port:1", "-geometry", "800x600+0+0"},
+        // Qt takes the next argument as the value whatever it looks like; so do we.
+        {"-style", "--version"},
+        {"-title", "-reverse"},
+    };
+    for (const auto& args : onlyQt) {
+        const ParseResult result = parseCommandLine(args);
+        ASSERT_TRUE(result.options) << args[0] << ": " << result.output;
+        EXPECT_EQ(result.options->qtArguments, args) << args[0];
+    }
+
+    const ParseResult mixed =
+        parse({"-style", "Fusion", "--log", "-reverse", "-geometry", "1x1", "--port=COM2=/x"});
+    ASSERT_TRUE(mixed.options) << mixed.output;
+    EXPECT_EQ(mixed.options->qtArguments,
+              (std::vector<std::string>{"-style", "Fusion", "-geometry", "1x1"}))
+        << "a value of ours is never one of Qt's options";
+    EXPECT_EQ(mixed.options->logPath, "-reverse");
+    EXPECT_EQ(mixed.options->ports.size(), 1u);
+}
+
+TEST(CommandLine, QtOptionsLeaveHelpAndVersionWorking) {
+    const ParseResult version = parse({"-platform", "offscreen", "-reverse", "--version"});
+    EXPECT_FALSE(version.options);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "Orvale Ver. 1.00A, Build: 01072019-01\n");
+
+    const ParseResult help = parse({"-style", "Fusion", "--help"});
+    EXPECT_FALSE(help.options);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("Qt's own options (-platform, -style, -geometry ...) are passed "
+                               "to Qt."),
+              std::string::npos)
+        << help.output;
+}
+
+// QSerialPort opens a name without a leading "/" under /dev, so "COM1=ttyUSB0" opened
+// /dev/ttyUSB0 and the error named that.
+TEST(CommandLine, RelativePortPathsAreResolvedAgainstTheWorkingDirectory) {
+    const struct {
+        const char* port;
+        const char* path;
+    } cases[] = {
+        {"COM1=ttyUSB0", "/home/lea/bench/ttyUSB0"},
+        {"COM1=./dev/pty", "/home/lea/bench/dev/pty"},
+        {"COM1=../lab/pty0", "/home/lea/lab/pty0"},
+        {"COM1=a//b/./c/../d", "/home/lea/bench/a/b/d"},
+        {"COM1=.", "/home/lea/bench/"},
+        {"COM1=/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"COM1=/tmp/../dev/./ttyS0", "/tmp/../dev/./ttyS0"},  // absolute: kept as given
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::string> args{"--port", c.port};
+        const ParseResult result = parseCommandLine(args, "/home/lea/bench");
+        ASSERT_TRUE(result.options) << c.port << ": " << result.output;
+        ASSERT_EQ(result.options->ports.size(), 1u);
+        EXPECT_EQ(result.options->ports[0].second, c.path) << c.port;
+    }
+
+    const ParseResult here = parse({"--port=COM2=pty"});
+    ASSERT_TRUE(here.options) << here.output;
+    EXPECT_EQ(here.options->ports[0].second,
+              (std::filesystem::current_path() / "pty").lexically_normal().string())
+        << "without a directory given, the process's own";
 }
 
 }  // namespace

@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using orvale::app::PortFile;
@@ -321,6 +328,7 @@ TEST_F(PortFileTest, UnusableLocationsNeitherThrowNorWrite) {
     const auto result = directory.read();
     EXPECT_EQ(result.portText, "COM1");
     EXPECT_FALSE(result.defaultWritten);
+    EXPECT_EQ(result.problem, file() + " is not a regular file");
     EXPECT_FALSE(directory.store("COM3"));
     EXPECT_TRUE(fs::is_directory(file()));
 
@@ -328,6 +336,7 @@ TEST_F(PortFileTest, UnusableLocationsNeitherThrowNorWrite) {
     const auto missing = nowhere.read();
     EXPECT_EQ(missing.portText, "COM1");
     EXPECT_TRUE(missing.writeFailed);
+    EXPECT_EQ(missing.problem, "") << "a missing file is no problem to report";
     EXPECT_FALSE(nowhere.store("COM3"));
 }
 
@@ -342,6 +351,84 @@ TEST_F(PortFileTest, StoreKeepsTheLinkAndThePermissions) {
     EXPECT_EQ(readBytes(real), "; shared\r\nCOM=6;\r\n");
     EXPECT_EQ(fs::status(real).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+namespace {
+
+/// Runs `f`, which must not wait on the FIFO at `fifo`. If it still runs after a generous
+/// deadline, a writer is opened and closed on the FIFO so that a reader stuck in open() or
+/// read() sees its end, and the test fails instead of hanging.
+template <typename T>
+T withoutWaitingOn(const std::string& fifo, std::function<T()> f) {
+    auto pending = std::async(std::launch::async, std::move(f));
+    if (pending.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "waited on the FIFO " << fifo;
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    return pending.get();
+}
+
+}  // namespace
+
+// A FIFO under the file's name held up start-up in open() before the window appeared, and a
+// rename over it would have taken the name away from whoever made it.
+TEST_F(PortFileTest, NonRegularFilesAreReportedAndLeftAlone) {
+    const std::string fifo = file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(file("directory"));
+    fs::create_symlink(fifo, file("link-to-fifo"));
+    const struct {
+        const char* name;
+        fs::file_type type;
+    } cases[] = {
+        {"fifo", fs::file_type::fifo},
+        {"link-to-fifo", fs::file_type::fifo},
+        {"directory", fs::file_type::directory},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file(c.name);
+        const auto result = withoutWaitingOn<orvale::app::PortFileReadResult>(
+            fifo, [&] { return PortFile(path).read(); });
+        EXPECT_EQ(result.portText, "COM1") << c.name;
+        EXPECT_EQ(result.problem, path + " is not a regular file");
+        EXPECT_FALSE(result.defaultWritten || result.fallbackStored || result.writeFailed)
+            << c.name;
+        EXPECT_FALSE(withoutWaitingOn<bool>(fifo, [&] { return PortFile(path).store("COM3"); }))
+            << c.name;
+        EXPECT_EQ(fs::status(path).type(), c.type) << c.name;
+        EXPECT_EQ(entries().size(), 3u) << c.name << ": nothing written beside it";
+    }
+}
+
+// Reading is capped: a runaway file is reported, never read whole into memory at start-up.
+TEST_F(PortFileTest, FilesOverTheSizeLimitAreNotRead) {
+    const std::string contents = "; bench\r\nCOM=7;\r\n";
+    const struct {
+        std::uintmax_t size;  // the rest is a hole of zero bytes
+        bool read;
+    } cases[] = {
+        {contents.size(), true},
+        {orvale::app::kPortFileSizeLimit, true},
+        {orvale::app::kPortFileSizeLimit + 1, false},
+        {std::uintmax_t{1} << 32, false},  // 4 GiB: its size does not fit 32 bits
+        {(std::uintmax_t{1} << 32) + 16, false},
+    };
+    for (const auto& c : cases) {
+        writeBytes(file(), contents);
+        ASSERT_EQ(::truncate(file().c_str(), static_cast<off_t>(c.size)), 0) << c.size;
+
+        PortFile portFile(file());
+        const auto result = portFile.read();
+        EXPECT_EQ(result.portText, c.read ? "COM7" : "COM1") << c.size;
+        EXPECT_EQ(result.problem, c.read ? "" : file() + " is larger than 4 MiB") << c.size;
+        EXPECT_FALSE(result.defaultWritten || result.fallbackStored || result.writeFailed)
+            << c.size;
+        if (!c.read) {
+            EXPECT_FALSE(portFile.store("COM3")) << c.size;
+            EXPECT_EQ(fs::file_size(file()), c.size) << "left as it was";
+        }
+    }
 }
 
 namespace orvale::app {

@@ -9,6 +9,7 @@ the window (offscreen here) and run into the time limit.
 import argparse
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -26,7 +27,21 @@ REFUSED = (
     (["--port"], "--port"),
     (["--simulate=model=300"], "model"),
     (["--log"], "--log"),
+    (["-frobnicate"], "-frobnicate"),
+    (["-platform"], "-platform"),
+    (["-platform=offscreen"], "-platform"),
 )
+
+# Command lines with Qt's own options that Orvale accepts and answers before any window.
+ACCEPTED_WITH_QT_OPTIONS = (
+    (["-platform", "offscreen", "--version"], VERSION_LINE),
+    (["-style", "Fusion", "-reverse", "-geometry", "800x600+0+0", "--version"], VERSION_LINE),
+    (["--platform", "offscreen", "-stylesheet", "none.qss", "-nograb", "--help"], "Usage: Orvale"),
+)
+
+# A platform that does not exist: Qt itself gives up on it, which it can only do when the
+# option reached QApplication.
+MISSING_PLATFORM = "orvale-no-such-platform"
 
 
 class Failure(AssertionError):
@@ -50,9 +65,12 @@ def run(orvale, arguments):
                    XDG_CONFIG_HOME=os.path.join(directory, "config"),
                    XDG_RUNTIME_DIR=directory)
         try:
+            # No core file: Qt aborts on a platform it cannot load.
             done = subprocess.run([exe, *arguments], cwd=directory, env=env,
                                   stdin=subprocess.DEVNULL, capture_output=True,
-                                  timeout=TIME_LIMIT, check=False)
+                                  timeout=TIME_LIMIT, check=False,
+                                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE,
+                                                                        (0, 0)))
         except subprocess.TimeoutExpired as expired:
             raise Failure(f"Orvale {' '.join(arguments)} still ran after {TIME_LIMIT:.0f} s: "
                           "it accepted the command line") from expired
@@ -101,7 +119,29 @@ def case_refused(args):
     check(not problems, "\n  ".join(["refused command lines:", *problems]))
 
 
-CASES = {"help": case_help, "version": case_version, "refused": case_refused}
+def case_qt_options(args):
+    """Qt's own options are no unknown options: --help and --version still answer beside
+    them, and QApplication receives them."""
+    problems = []
+    for arguments, expected in ACCEPTED_WITH_QT_OPTIONS:
+        code, out, err = run(args.orvale, arguments)
+        line = " ".join(arguments)
+        if code != 0:
+            problems.append(f"Orvale {line}: exit status {code}, expected 0")
+        if err:
+            problems.append(f"Orvale {line}: wrote {err!r} to stderr")
+        if not out.startswith(expected):
+            problems.append(f"Orvale {line}: stdout {out!r} does not start with {expected!r}")
+
+    code, _, err = run(args.orvale, ["-platform", MISSING_PLATFORM])
+    if code in (0, 2) or MISSING_PLATFORM not in err:
+        problems.append(f"Orvale -platform {MISSING_PLATFORM}: exit status {code}, stderr "
+                        f"{err!r}; Qt did not get the option")
+    check(not problems, "\n  ".join(["Qt's options:", *problems]))
+
+
+CASES = {"help": case_help, "version": case_version, "refused": case_refused,
+         "qt_options": case_qt_options}
 
 
 def main():
