@@ -6,12 +6,14 @@
     scripts/measure.py memory [--minutes 10]      resident size after 1 minute and after N minutes
     scripts/measure.py pacing [--seconds 10] [--sender]
                                                   gaps between the bytes of Orvale's commands
+    scripts/measure.py identifying [--seconds 30] CPU while Orvale identifies a silent device
     scripts/measure.py vanish [--count 100]       the device's line closed and re-made, N times
     scripts/measure.py noisy [--minutes 10]       one byte in a thousand corrupted on the line
     scripts/measure.py port-file [--count 1000]   SIGKILL in the middle of port file stores
 
 Build first (scripts/run.sh or cmake --build --preset dev); the programs are taken from
-build/dev unless --build names another build directory. Runs under a private Xvfb.
+build/dev unless --build names another build directory (--orvale names another Orvale, to
+compare two builds against the same simulated device). Runs under a private Xvfb.
 """
 
 import argparse
@@ -51,8 +53,9 @@ def pin_processors(shared):
 class Session:
     """A private X display, a work directory, and the processes started in it."""
 
-    def __init__(self, build):
+    def __init__(self, build, orvale=None):
         self.build = build
+        self.orvale = orvale or os.path.join(build, "app", "Orvale")
         self.work = tempfile.mkdtemp(prefix="orvale-measure-")
         self.procs = []
         read_fd, write_fd = os.pipe()
@@ -84,11 +87,13 @@ class Session:
         self.procs.append(sim)
         return sim, link
 
-    def start_orvale(self, *options):
+    def start_orvale(self, *options, stats=True):
         # A copy per run: the port file beside it starts fresh.
         exe = self.path("Orvale")
-        shutil.copy(os.path.join(self.build, "app", "Orvale"), exe)
-        env = dict(self.env, ORVALE_STATS=self.path("stats"))
+        shutil.copy(self.orvale, exe)
+        # The stats file is stored (and synced to disk) once a second: left out where the
+        # figures do not need it, so that its cost is not counted as Orvale's.
+        env = dict(self.env, ORVALE_STATS=self.path("stats")) if stats else self.env
         pin = (lambda: os.sched_setaffinity(0, ORVALE_CPUS)) if ORVALE_CPUS else None
         orvale = subprocess.Popen([exe, *options], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL, env=env, preexec_fn=pin)
@@ -146,7 +151,7 @@ def connected(session, before=0):
 
 def load(args):
     for rate in args.rates:
-        session = Session(args.build)
+        session = Session(args.build, args.orvale)
         try:
             session.start_sim("--rate", str(rate), *([] if args.steady else ["--sweep"]))
             orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
@@ -170,7 +175,7 @@ def load(args):
 
 
 def memory(args):
-    session = Session(args.build)
+    session = Session(args.build, args.orvale)
     try:
         session.start_sim("--rate", str(LINE_LIMIT - 2), "--sweep")
         orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
@@ -188,15 +193,54 @@ def memory(args):
         session.close()
 
 
+def summary(name, values):
+    values.sort()
+    if values:
+        print(f"{name}: {len(values)} gaps, min {values[0]:.3f} ms, median "
+              f"{statistics.median(values):.3f}, max {values[-1]:.3f}; "
+              f"{sum(g < 2.0 for g in values)} below 2.0 ms, "
+              f"{sum(g > 3.0 for g in values)} above 3.0 ms, "
+              f"{sum(g > 3.1 for g in values)} above 3.1 ms")
+
+
+def device_side_gaps(times):
+    """Prints the gaps between the bytes of each command as the simulated device read them
+    (its --record-times file)."""
+    arrivals = []
+    with open(times) as f:
+        for line in f:
+            stamp, _, pairs = line.strip().partition(" ")
+            for i in range(0, len(pairs), 2):
+                arrivals.append((int(stamp), int(pairs[i:i + 2], 16)))
+    # Orvale re-opens the port before every identify command; the device's side of the
+    # line reads the first byte after a re-open late, so the first gap of each command is
+    # reported apart.
+    gaps, first_gaps, merged, commands, index = [], [], 0, 0, 0
+    for (t0, b0), (t1, _) in zip(arrivals, arrivals[1:]):
+        if b0 == 0x0A:  # LF ends a command; the next starts a tick later
+            commands += 1
+            index = 0
+            continue
+        index += 1
+        if t1 == t0:
+            merged += 1  # two bytes in one read: the reader was late, not the sender early
+            continue
+        (first_gaps if index == 1 else gaps).append((t1 - t0) / 1000)
+    print(f"{commands} identify commands; {merged} pairs of bytes read together")
+    summary("the device's side, between bytes 2 to 8", gaps)
+    summary("the device's side, between bytes 1 and 2", first_gaps)
+
+
 def pacing(args):
     """The simulated device stays silent, so Orvale repeats the identify command at every
     watchdog tick. Two views of the gaps between the bytes of each command:
     - Orvale's side (--sender): the time of every one-byte write() to the line, taken by
-      strace as the bytes leave the program (strace slows every write a little);
+      strace as the bytes leave the program (strace stops the program at every system call,
+      the sleeps of the pauses among them, so this side shows the pauses longer than they are);
     - the device's side: the device times every read of the line (its own thread, poll() on
       the pseudo-terminal). A pseudo-terminal hands bytes over through a kernel worker, so on a
       busy or virtual machine some reads are late, and two bytes then arrive in one read."""
-    session = Session(args.build)
+    session = Session(args.build, args.orvale)
     try:
         times = session.path("received-times")
         session.start_sim("--silent", "--record-times", times)
@@ -216,15 +260,6 @@ def pacing(args):
             tracer.send_signal(signal.SIGINT)
             tracer.wait(10)
 
-        def summary(name, values):
-            values.sort()
-            if values:
-                print(f"{name}: {len(values)} gaps, min {values[0]:.3f} ms, median "
-                      f"{statistics.median(values):.3f}, max {values[-1]:.3f}; "
-                      f"{sum(g < 2.0 for g in values)} below 2.0 ms, "
-                      f"{sum(g > 3.0 for g in values)} above 3.0 ms, "
-                      f"{sum(g > 3.1 for g in values)} above 3.1 ms")
-
         if tracer is not None:
             # 'PID 1712345678.123456 write(12, "A", 1) = 1': the command bytes only.
             writes = []
@@ -238,29 +273,35 @@ def pacing(args):
                     if '"\\n"' not in w0]
             summary("Orvale's side, between one-byte writes of a command", sent)
 
-        arrivals = []
-        with open(times) as f:
-            for line in f:
-                stamp, _, pairs = line.strip().partition(" ")
-                for i in range(0, len(pairs), 2):
-                    arrivals.append((int(stamp), int(pairs[i:i + 2], 16)))
-        # Orvale re-opens the port before every identify command; the device's side of the
-        # line reads the first byte after a re-open late, so the first gap of each command is
-        # reported apart.
-        gaps, first_gaps, merged, commands, index = [], [], 0, 0, 0
-        for (t0, b0), (t1, _) in zip(arrivals, arrivals[1:]):
-            if b0 == 0x0A:  # LF ends a command; the next starts a tick later
-                commands += 1
-                index = 0
-                continue
-            index += 1
-            if t1 == t0:
-                merged += 1  # two bytes in one read: the reader was late, not the sender early
-                continue
-            (first_gaps if index == 1 else gaps).append((t1 - t0) / 1000)
-        print(f"{commands} identify commands; {merged} pairs of bytes read together")
-        summary("the device's side, between bytes 2 to 8", gaps)
-        summary("the device's side, between bytes 1 and 2", first_gaps)
+        device_side_gaps(times)
+    finally:
+        session.close()
+
+
+def identifying(args):
+    """Orvale's CPU while it identifies a device that never answers: it re-opens the port and
+    re-sends the identify command at every watchdog tick, and the pauses between the bytes of
+    each command are where its time could go. The device's side of the gaps is printed too, to
+    show that a cheaper pause is still a long enough one."""
+    session = Session(args.build, args.orvale)
+    try:
+        times = session.path("received-times")
+        session.start_sim("--silent", "--record-times", times)
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}",
+                                      stats=False)
+        wait_for(lambda: os.path.exists(times) and os.path.getsize(times) > 0, 20,
+                 "Orvale's first command")
+        time.sleep(2)  # start-up work (fonts, the first paint) is not the identify loop's cost
+        cpu0, t0 = cpu_seconds(orvale.pid), time.monotonic()
+        time.sleep(args.seconds)
+        cpu1, t1 = cpu_seconds(orvale.pid), time.monotonic()
+        if orvale.poll() is not None:
+            raise RuntimeError("Orvale ended")
+        wall = t1 - t0
+        share = 100 * (cpu1 - cpu0) / wall
+        print(f"identifying a silent device for {wall:.0f} s: CPU {share:.2f} % of one core "
+              f"({'within' if share <= 1.0 else 'OVER'} 1 %)")
+        device_side_gaps(times)
     finally:
         session.close()
 
@@ -274,7 +315,7 @@ def identities(path):
 
 
 def vanish(args):
-    session = Session(args.build)
+    session = Session(args.build, args.orvale)
     try:
         sim, link = session.start_sim("--rate", "10")
         log = session.path("drive.csv")
@@ -304,7 +345,7 @@ def vanish(args):
 
 
 def noisy(args):
-    session = Session(args.build)
+    session = Session(args.build, args.orvale)
     try:
         session.start_sim("--rate", str(LINE_LIMIT - 2), "--sweep", "--corrupt", "1000",
                           "--seed", str(random.randrange(1 << 30)))
@@ -387,6 +428,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "dev"))
+    parser.add_argument("--orvale", help="the Orvale program to measure (default: BUILD/app/Orvale)")
     parser.add_argument("--shared-cpu", action="store_true",
                         help="let Orvale share processors with the simulated device and Xvfb")
     sub = parser.add_subparsers(dest="what", required=True)
@@ -401,14 +443,15 @@ def main():
     pacing_parser.add_argument("--seconds", type=int, default=10)
     pacing_parser.add_argument("--sender", action="store_true",
                                help="also time Orvale's writes with strace")
+    sub.add_parser("identifying").add_argument("--seconds", type=int, default=30)
     sub.add_parser("vanish").add_argument("--count", type=int, default=100)
     sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
     sub.add_parser("port-file").add_argument("--count", type=int, default=1000)
     args = parser.parse_args()
     if args.what != "port-file":
         pin_processors(args.shared_cpu)
-    {"load": load, "memory": memory, "pacing": pacing, "vanish": vanish, "noisy": noisy,
-     "port-file": port_file}[args.what](args)
+    {"load": load, "memory": memory, "pacing": pacing, "identifying": identifying,
+     "vanish": vanish, "noisy": noisy, "port-file": port_file}[args.what](args)
 
 
 if __name__ == "__main__":
