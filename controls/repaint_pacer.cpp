@@ -10,6 +10,17 @@ namespace {
 // The window's dynamic property that names its pacer.
 constexpr const char* kPacerProperty = "orvaleRepaintPacer";
 
+// The window asked about last and its pacer: widgets ask with every change, nearly always
+// about the same window, and a property lookup each time would cost more than the request.
+struct LastLookup {
+    QPointer<const QWidget> window;
+    QPointer<RepaintPacer> pacer;
+};
+LastLookup& lastLookup() {
+    static LastLookup last;
+    return last;
+}
+
 }  // namespace
 
 RepaintPacer::RepaintPacer(QObject* parent) : QObject(parent) {
@@ -22,11 +33,17 @@ RepaintPacer::~RepaintPacer() = default;
 
 void RepaintPacer::attachTo(QWidget* window) {
     window->setProperty(kPacerProperty, QVariant::fromValue(static_cast<QObject*>(this)));
+    lastLookup() = {};
 }
 
 RepaintPacer* RepaintPacer::of(const QWidget* widget) {
-    const QVariant pacer = widget->window()->property(kPacerProperty);
-    return pacer.isValid() ? qobject_cast<RepaintPacer*>(pacer.value<QObject*>()) : nullptr;
+    const QWidget* window = widget->window();
+    LastLookup& last = lastLookup();
+    if (last.window == window && last.window) return last.pacer;
+    const QVariant pacer = window->property(kPacerProperty);
+    last = {window,
+            pacer.isValid() ? qobject_cast<RepaintPacer*>(pacer.value<QObject*>()) : nullptr};
+    return last.pacer;
 }
 
 void RepaintPacer::repaint(QWidget* widget, const QRect& area) {

@@ -49,9 +49,19 @@ constexpr std::array<model::ControlId, 10> kEmptiedAtTeardown = {
 
 constexpr std::size_t kParkingLed = model::indexOf(model::kLeds, id::kParkingLed);
 
-std::string& textOf(Displays& displays, model::ControlId controlId) {
-    return displays.texts[model::indexOf(model::kTextDisplays, controlId)];
-}
+enum class TextAtTeardown : std::uint8_t { Kept, Blanked, Emptied };
+
+// The two lists above by text display, in the order of model::kTextDisplays.
+constexpr std::array<TextAtTeardown, model::kTextDisplayCount> kTextAtTeardown = [] {
+    std::array<TextAtTeardown, model::kTextDisplayCount> rules{};
+    for (const model::ControlId text : kBlankedAtTeardown) {
+        rules[model::indexOf(model::kTextDisplays, text)] = TextAtTeardown::Blanked;
+    }
+    for (const model::ControlId text : kEmptiedAtTeardown) {
+        rules[model::indexOf(model::kTextDisplays, text)] = TextAtTeardown::Emptied;
+    }
+    return rules;
+}();
 
 void setNotFoundYet(link::WindowFields& fields) {
     for (std::string* text : {&fields.modelName, &fields.firmwareVersion, &fields.canBaudRate,
@@ -288,11 +298,11 @@ void DeviceSession::teardown() {
     m_state.firmwareVersion = 0;
     m_state.productId = 0;
     setSliderPosition(0);
-    evaluateModel(0);
-    m_displays.leds[kParkingLed] = false;
+    // What the displays show after a teardown is the model at position 0 with the Parking LED
+    // dark and the texts blank: it is reported once, with the push below, and never the
+    // model's own values for position 0 that nobody would see.
+    evaluate(0, Teardown::Yes);
     setNotFoundYet(m_fields);
-    for (const model::ControlId text : kBlankedAtTeardown) textOf(m_displays, text) = " ";
-    for (const model::ControlId text : kEmptiedAtTeardown) textOf(m_displays, text).clear();
     m_fields.quietChecked = 0;
     m_fields.dynamicChecked = 0;
     m_state.deviceIdentified = false;
@@ -310,9 +320,16 @@ void DeviceSession::pushFields() {
     notify([this](SessionObserver& observer) { observer.fieldsPushed(m_fields); });
     if (m_displaysDirty) {
         m_displaysDirty = false;
-        notify([this](SessionObserver& observer) {
-            observer.displaysChanged(m_evaluatedPosition, m_displays);
-        });
+        // Only a change is news: a device held at one position, or the teardown of every
+        // watchdog retry while no device answers, shows the same displays again and again.
+        if (m_displaysChanged || !m_displaysReported || m_evaluatedPosition != m_reportedPosition) {
+            m_displaysChanged = false;
+            m_displaysReported = true;
+            m_reportedPosition = m_evaluatedPosition;
+            notify([this](SessionObserver& observer) {
+                observer.displaysChanged(m_evaluatedPosition, m_displays);
+            });
+        }
     }
     reportIdentity();
 }
@@ -366,6 +383,11 @@ void DeviceSession::setSliderPosition(double position) {
 }
 
 void DeviceSession::evaluateModel(std::uint8_t position) {
+    evaluate(position, Teardown::No);
+    pushFields();
+}
+
+void DeviceSession::evaluate(std::uint8_t position, Teardown teardown) {
     pullFields();
     const model::PresentationInputs inputs{m_fields.modelName, m_fields.serialNumber,
                                            m_fields.vinStyle, m_fields.clockText};
@@ -374,16 +396,25 @@ void DeviceSession::evaluateModel(std::uint8_t position) {
     ++m_evaluations;
     m_displaysDirty = true;
     for (std::size_t i = 0; i < m_displays.numbers.size(); ++i) {
-        m_displays.numbers[i] = m_presentation.numbers[i].value;
+        setNumber(i, m_presentation.numbers[i].value);
     }
+    // A teardown then switches the Parking LED off and blanks or empties its text displays;
+    // each display is written once with what it ends up showing.
+    const bool tornDown = teardown == Teardown::Yes;
     for (std::size_t i = 0; i < m_displays.leds.size(); ++i) {
-        m_displays.leds[i] = m_presentation.leds[i].lit;
+        setLed(i, m_presentation.leds[i].lit && !(tornDown && i == kParkingLed));
     }
     for (std::size_t i = 0; i < m_displays.texts.size(); ++i) {
         const model::TextValue& text = m_presentation.texts[i];
-        if (text.isWritten()) m_displays.texts[i].assign(text.text());
+        const TextAtTeardown rule = tornDown ? kTextAtTeardown[i] : TextAtTeardown::Kept;
+        if (rule == TextAtTeardown::Blanked) {
+            setText(i, " ");
+        } else if (rule == TextAtTeardown::Emptied) {
+            setText(i, "");
+        } else if (text.isWritten()) {
+            setText(i, text.text());
+        }
     }
-    pushFields();
 }
 
 void DeviceSession::showMessage(std::string_view text, link::MessageIcon icon) {
@@ -403,6 +434,28 @@ void DeviceSession::showMessage(std::string_view text, link::MessageIcon icon) {
         throw;
     }
     m_openMessages.erase(key);
+}
+
+// Each write notes whether the display changes, so that a push reports only what is news
+// without comparing every display again.
+void DeviceSession::setNumber(std::size_t index, double value) {
+    double& shown = m_displays.numbers[index];
+    if (shown == value) return;
+    shown = value;
+    m_displaysChanged = true;
+}
+
+void DeviceSession::setLed(std::size_t index, bool lit) {
+    if (m_displays.leds[index] == lit) return;
+    m_displays.leds[index] = lit;
+    m_displaysChanged = true;
+}
+
+void DeviceSession::setText(std::size_t index, std::string_view text) {
+    std::string& shown = m_displays.texts[index];
+    if (shown == text) return;
+    shown.assign(text);
+    m_displaysChanged = true;
 }
 
 // --- queries ------------------------------------------------------------------------------

@@ -39,6 +39,8 @@ struct Displays {
     std::array<double, model::kNumericDisplayCount> numbers{};
     std::array<bool, model::kLedCount> leds{};
     std::array<std::string, model::kTextDisplayCount> texts{};
+
+    friend bool operator==(const Displays&, const Displays&) = default;
 };
 
 /// The device's identity as the identity boxes show it.
@@ -65,7 +67,8 @@ public:
     /// The fields were pushed: the port text, the identity texts, the Dynamic and Quiet states.
     virtual void fieldsPushed(const link::WindowFields& /*fields*/) {}
     /// The parameter displays changed (an evaluation of the model, a teardown); reported with
-    /// the push that follows, with the position last evaluated.
+    /// the push that follows, with the position last evaluated, and only when they differ from
+    /// what was reported last.
     virtual void displaysChanged(std::uint8_t /*position*/, const Displays& /*displays*/) {}
     /// Connect, Disconnect or a control of the remote-control group was enabled or disabled.
     virtual void controlEnabled(int /*controlId*/, bool /*enabled*/) {}
@@ -183,6 +186,11 @@ private:
     template <class Action>
     bool guarded(Origin origin, Action&& action);
     void teardown();
+    enum class Teardown : bool { No, Yes };
+    void evaluate(std::uint8_t position, Teardown teardown);
+    void setNumber(std::size_t index, double value);
+    void setLed(std::size_t index, bool lit);
+    void setText(std::size_t index, std::string_view text);
     void connectDevice();
     void sendKey(std::uint8_t keyCode);
     void portLost();
@@ -202,6 +210,9 @@ private:
     model::VinBuffer m_vin;
     model::Presentation m_presentation;
     Displays m_displays;
+    std::uint8_t m_reportedPosition = 0;
+    bool m_displaysReported = false;
+    bool m_displaysChanged = false;  // a display differs from what was reported last
     std::uint8_t m_evaluatedPosition = 0;
     bool m_displaysDirty = false;
     double m_sliderPosition = 0;

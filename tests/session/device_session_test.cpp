@@ -208,6 +208,32 @@ TEST_F(DeviceSessionTest, ARepeatedMessageIsNotReportedWhileItsReportRuns) {
     EXPECT_EQ(session.messagesReported(), 1u);
 }
 
+// Every watchdog retry while no device answers tears down again; a teardown evaluates the model
+// at position 0 before it blanks the texts. Views hear what the displays end up showing, once
+// per change, and nothing while it stays the same.
+TEST_F(DeviceSessionTest, RegressionDisplaysAreReportedOncePerChange) {
+    session.initialise();
+    ASSERT_EQ(view.positions.size(), 1u);
+    for (int i = 0; i < 5; ++i) timer.fire();
+    EXPECT_EQ(view.positions.size(), 1u) << "retries against a silent port change nothing";
+
+    deliver(link::device::revisionAnswer('B'));
+    deliver(identityAnswer({15, 4242, 2}));
+    deliver(link::device::positionStatusBroadcast({30, 1}));
+    deliver(link::device::positionStatusBroadcast({30, 1}));
+    EXPECT_EQ(view.positions, (std::vector<int>{0, 30}));
+
+    timer.fire();  // the identification's sign of life
+    timer.fire();  // silent: teardown and a new identification
+    EXPECT_EQ(view.positions, (std::vector<int>{0, 30, 0}));
+    const auto text = [&](model::ControlId id) {
+        return view.last.texts[model::indexOf(model::kTextDisplays, id)];
+    };
+    EXPECT_EQ(text(id::kVehicleIdentificationNumber), " ");
+    EXPECT_EQ(text(id::kFuelType), "");
+    EXPECT_FALSE(view.last.leds[model::indexOf(model::kLeds, id::kParkingLed)]);
+}
+
 TEST_F(DeviceSessionTest, KeysAndPositionsGoThroughThePacedTransmitterWithTheirBusyFlags) {
     identify(15);
     const struct {
