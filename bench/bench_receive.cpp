@@ -43,6 +43,16 @@ std::string saturatedSecond() {
     return bytes;
 }
 
+// Frames a second, as a multiple of the line's limit, and heap allocations per frame.
+void countFrames(benchmark::State& state, std::size_t evaluations, std::size_t allocationsBefore) {
+    const auto frames = static_cast<double>(evaluations);
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_line_limit"] =
+        benchmark::Counter(frames / 823.0, benchmark::Counter::kIsRate);
+    state.counters["allocs_per_frame"] =
+        static_cast<double>(orvale::bench::allocationCount() - allocationsBefore) / frames;
+}
+
 // Delivered in chunks of `state.range(0)` bytes, as receive events would.
 void BM_ReceivePath(benchmark::State& state) {
     test::NoSerial serial;
@@ -63,12 +73,7 @@ void BM_ReceivePath(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(window.presentation);
     }
-    const auto frames = static_cast<double>(window.evaluations - evaluationsBefore);
-    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["x_line_limit"] =
-        benchmark::Counter(frames / 823.0, benchmark::Counter::kIsRate);
-    state.counters["allocs_per_frame"] =
-        static_cast<double>(orvale::bench::allocationCount() - allocationsBefore) / frames;
+    countFrames(state, window.evaluations - evaluationsBefore, allocationsBefore);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(second.size()));
 }
@@ -111,12 +116,7 @@ void BM_SessionReceivePath(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(deviceSession.displays());
     }
-    const auto frames = static_cast<double>(view.evaluations - evaluationsBefore);
-    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["x_line_limit"] =
-        benchmark::Counter(frames / 823.0, benchmark::Counter::kIsRate);
-    state.counters["allocs_per_frame"] =
-        static_cast<double>(orvale::bench::allocationCount() - allocationsBefore) / frames;
+    countFrames(state, view.evaluations - evaluationsBefore, allocationsBefore);
     deviceSession.removeObserver(&view);
 }
 BENCHMARK(BM_SessionReceivePath)->Arg(1)->Arg(14)->Arg(4096);
