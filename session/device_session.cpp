@@ -262,6 +262,12 @@ bool DeviceSession::changeSetting(std::string_view command) {
     });
 }
 
+void DeviceSession::selectPort(std::string_view portText) {
+    pullFields();
+    m_fields.portText = portText;
+    pushFields();
+}
+
 bool DeviceSession::exit() {
     return guarded(Origin::Operator, [this] {
         link::closePort(m_serial, m_state);

@@ -140,6 +140,8 @@ public:
     bool sendPosition(double position);
     /// Sends a CAN baud rate or VIN style command, then waits 500 ms and reconnects, twice.
     bool changeSetting(std::string_view command);
+    /// Chooses the port the next connect opens ("COM3"), as the operator does in the port list.
+    void selectPort(std::string_view portText);
     /// Closes the port and stops the watchdog: the program is about to end.
     bool exit();
 

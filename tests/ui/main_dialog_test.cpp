@@ -142,6 +142,15 @@ TEST_F(MainDialogTest, PortListPushAndPull) {
     EXPECT_EQ(window.fields().portText, "");
 }
 
+TEST_F(MainDialogTest, APortChosenThroughTheSessionIsShownAndOpened) {
+    init();
+    session.selectPort("COM9");
+    EXPECT_EQ(qobject_cast<QComboBox*>(window.control(id::kPortList))->currentText().toStdString(),
+              "COM9");
+    tick();
+    EXPECT_EQ(serial.commPort, 9);
+}
+
 TEST_F(MainDialogTest, FirstTickConnectsWithoutAClick) {
     portFile.portText = "COM7";
     init();
