@@ -194,6 +194,12 @@ void CiAnalogDisplayX::layOutShown() {
     m_shownWidth = m_staticText.size().width();
 }
 
+int CiAnalogDisplayX::textRoom() const { return contentsRect().width() - 2 * kTextMargin; }
+
+qreal CiAnalogDisplayX::textWidth(const QString& text) const {
+    return QFontMetricsF(m_digitFont).horizontalAdvance(text);
+}
+
 QSize CiAnalogDisplayX::sizeHint() const {
     const QFontMetrics metrics(digitFont(font()));
     const int frame = 2 * frameWidth();

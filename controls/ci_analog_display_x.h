@@ -66,6 +66,11 @@ public:
     /// Formats `value` as a display with `decimals` and `units` shows it.
     [[nodiscard]] static QString formatValue(double value, int decimals, const QString& units);
 
+    /// The width the face gives the digits and units, in pixels.
+    [[nodiscard]] int textRoom() const;
+    /// The width `text` takes in the display's digit face (its font, bold).
+    [[nodiscard]] qreal textWidth(const QString& text) const;
+
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
 

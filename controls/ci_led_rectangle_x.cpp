@@ -98,7 +98,7 @@ void CiLedRectangleX::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QRect outer = rect();
     painter.fillRect(outer, kBezelColour);
-    const QRect lamp = outer.adjusted(2, 2, -2, -2);
+    const QRect lamp = outer.adjusted(kLampInset, kLampInset, -kLampInset, -kLampInset);
     QColor lampColour = m_active ? kOnColour : kOffColour;
     if (!isEnabled() && m_active) lampColour = lampColour.darker(160);
     painter.fillRect(lamp, lampColour);

@@ -20,6 +20,9 @@ class CiLedRectangleX final : public QWidget {
     Q_PROPERTY(bool Active READ Active WRITE setActive)
 
 public:
+    /// Pixels between the bezel's edge and the lamp.
+    static constexpr int kLampInset = 2;
+
     explicit CiLedRectangleX(QWidget* parent = nullptr);
     /// An LED labelled `label` inside.
     explicit CiLedRectangleX(const QString& label, QWidget* parent = nullptr);
@@ -32,6 +35,9 @@ public:
     /// True while lit (the LED's dispatched on/off put); false at construction.
     [[nodiscard]] bool Active() const { return m_active; }
     void setActive(bool active);
+
+    /// The width the lamp gives its label, in pixels.
+    [[nodiscard]] int textRoom() const { return width() - 2 * kLampInset; }
 
     [[nodiscard]] QSize sizeHint() const override;
 

@@ -7,6 +7,7 @@
 #include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -15,6 +16,7 @@
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -226,12 +228,36 @@ QSize CiSliderX::minimumSizeHint() const {
     return {metrics.horizontalAdvance(QStringLiteral("100")) * 4, 24};
 }
 
-void CiSliderX::moveBy(double delta) { setPosition(m_position + delta); }
+void CiSliderX::moveBy(double delta) {
+    setPosition(m_position + delta);
+    showReadout();
+}
 
 void CiSliderX::operatorSet(double position) {
     emit positionChangeStarted();
     setPosition(position);
+    showReadout();
     emit positionChangeFinished();
+}
+
+QString CiSliderX::readout() const {
+    return QString::number(static_cast<int>(std::trunc(m_position)));
+}
+
+void CiSliderX::showReadout() {
+    if (!isVisible()) return;
+    const Parts& g = parts();
+    // Above the pointer, where the finger or the mouse does not hide it.
+    const QPoint at(trackX(m_position), g.pointerTop);
+    QToolTip::showText(mapToGlobal(at), readout(), this);
+}
+
+bool CiSliderX::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), readout(), this);
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void CiSliderX::mousePressEvent(QMouseEvent* event) {
@@ -249,12 +275,15 @@ void CiSliderX::mousePressEvent(QMouseEvent* event) {
         setPosition(positionAtX(at.x()));
     }
     m_dragging = true;
+    showReadout();
     event->accept();
 }
 
 void CiSliderX::mouseMoveEvent(QMouseEvent* event) {
-    if (m_dragging && (event->buttons() & Qt::LeftButton))
+    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
         setPosition(positionAtX(event->position().toPoint().x() - m_dragOffset));
+        showReadout();
+    }
     event->accept();
 }
 
@@ -277,10 +306,12 @@ void CiSliderX::keyPressEvent(QKeyEvent* event) {
     short keyCode = key->virtualKey;
     emit keyDown(keyCode, shiftState(event->modifiers()));
     if (keyCode == 0) return;
-    if (key->step != 0)
+    if (key->step != 0) {
         moveBy(key->step);
-    else
+    } else {
         setPosition(key->target);
+        showReadout();
+    }
 }
 
 void CiSliderX::keyReleaseEvent(QKeyEvent* event) {

@@ -75,6 +75,11 @@ public:
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
 
+    /// What the readout says: the whole position the pointer stands at ("53"). While the
+    /// operator moves the pointer it is shown beside it, so that 53 and 54 can be told apart;
+    /// resting the mouse on the slider shows it too.
+    [[nodiscard]] QString readout() const;
+
 signals:
     /// Event 9: `button` mask (1 left, 2 right, 4 middle), `shift` state (1 Shift, 2 Ctrl,
     /// 4 Alt), pointer coordinates in pixels from the slider's top left.
@@ -93,6 +98,7 @@ signals:
     void positionChangeFinished();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -106,6 +112,8 @@ protected:
 
 private:
     friend class AccessibleSlider;
+    /// Shows the readout above the pointer: the operator has just moved it.
+    void showReadout();
 
     struct Parts {         // where the labels, ticks, track and pointer go
         int left = 0;      // pixel column of 0

@@ -11,10 +11,12 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHash>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -179,9 +181,17 @@ QSize ReadOnlyBox::minimumSizeHint() const {
     return {metrics.maxWidth() + frame, metrics.height() + frame};
 }
 
+int ReadOnlyBox::textRoom() const { return width() - 2 * (kFrameWidth + kTextMargin); }
+
+bool ReadOnlyBox::isElided() const {
+    layOut();
+    return m_elided;
+}
+
 void ReadOnlyBox::layOut() const {
     if (!m_layoutStale) return;
     m_layoutStale = false;
+    m_elided = false;
     // The boxes show texts from small sets (states, gears, dates, software versions) that come
     // back as the position moves: texts laid out once are kept for every box with the same
     // font. The set is bounded; when it is full it starts again.
@@ -189,21 +199,29 @@ void ReadOnlyBox::layOut() const {
     Layouts& shared = sharedLayouts();
     const QString face = faceText(m_text);
     const bool sharedFont = shared.font == font();
-    if (sharedFont) {
-        if (const auto it = shared.byText.constFind(face); it != shared.byText.constEnd()) {
-            m_layout = *it;
-            return;
+    const auto cached = sharedFont ? shared.byText.constFind(face) : shared.byText.constEnd();
+    if (cached != shared.byText.constEnd()) {
+        m_layout = *cached;
+    } else {
+        m_layout = QStaticText(face);
+        m_layout.setTextFormat(Qt::PlainText);
+        m_layout.prepare(QTransform(), font());
+        if (!sharedFont) {
+            shared.font = font();
+            shared.byText.clear();
         }
+        if (shared.byText.size() >= kMaxLayouts) shared.byText.clear();
+        shared.byText.insert(face, m_layout);
     }
-    m_layout = QStaticText(face);
-    m_layout.setTextFormat(Qt::PlainText);
-    m_layout.prepare(QTransform(), font());
-    if (!sharedFont) {
-        shared.font = font();
-        shared.byText.clear();
+    // The window picks each box's font so that every text it can show fits; a text from
+    // elsewhere (a device's build text of unusual width) is shortened rather than cut off.
+    if (m_layout.size().width() > textRoom()) {
+        m_elided = true;
+        const QFontMetricsF metrics(font());
+        m_layout = QStaticText(metrics.elidedText(face, Qt::ElideRight, textRoom()));
+        m_layout.setTextFormat(Qt::PlainText);
+        m_layout.prepare(QTransform(), font());
     }
-    if (shared.byText.size() >= kMaxLayouts) shared.byText.clear();
-    shared.byText.insert(face, m_layout);
 }
 
 QPointF ReadOnlyBox::textOrigin() const {
@@ -212,7 +230,7 @@ QPointF ReadOnlyBox::textOrigin() const {
                                        -(kFrameWidth + kTextMargin), -kFrameWidth);
     const QSizeF size = m_layout.size();
     qreal x = area.left();
-    if (size.width() <= area.width()) {
+    if (!m_elided && size.width() <= area.width()) {
         if (m_alignment & Qt::AlignHCenter) {
             x = area.left() + (area.width() - size.width()) / 2;
         } else if (m_alignment & Qt::AlignRight) {
@@ -259,6 +277,25 @@ void ReadOnlyBox::paintEvent(QPaintEvent* event) {
     }
     painter.setFont(font());
     painter.drawStaticText(origin, m_layout);
+}
+
+bool ReadOnlyBox::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        // A shortened text is shown whole where the pointer rests on it.
+        auto* help = static_cast<QHelpEvent*>(event);
+        if (isElided()) {
+            QToolTip::showText(help->globalPos(), m_text, this);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void ReadOnlyBox::resizeEvent(QResizeEvent* event) {
+    m_layoutStale = true;
+    QWidget::resizeEvent(event);
 }
 
 void ReadOnlyBox::changeEvent(QEvent* event) {

@@ -32,18 +32,27 @@ public:
     /// Holds `text`; the face shows it from the next screen refresh.
     void setText(const QString& text);
 
-    /// Where the text sits when it fits; a text wider than the box starts at its left edge.
+    /// Where the text sits. A text wider than the box is shown shortened with "…" at its end,
+    /// and whole in the box's tooltip; copying and screen readers always take the whole text.
     [[nodiscard]] Qt::Alignment alignment() const { return m_alignment; }
     void setAlignment(Qt::Alignment alignment);
 
     /// Puts the whole text on the clipboard.
     void copy() const;
 
+    /// The width the box gives its text, in pixels.
+    [[nodiscard]] int textRoom() const;
+    /// True when the text held is wider than textRoom() in the box's font and is shown
+    /// shortened.
+    [[nodiscard]] bool isElided() const;
+
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -62,6 +71,7 @@ private:
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
     mutable QStaticText m_layout;  // the shown text, laid out when first painted after a change
     mutable bool m_layoutStale = true;
+    mutable bool m_elided = false;  // m_layout holds the shortened text
 };
 
 }  // namespace orvale::controls

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Takes a screenshot of Orvale running against the simulated device, under Xvfb, after the
-# device has been identified and has driven the vehicle to a position. Writes docs/orvale.png
-# (or the path given as the first argument).
+# device has been identified and has driven the vehicle to a position.
+#   scripts/screenshot.sh [OUT.png] [--screen WxH] [--scale F]
+# OUT defaults to docs/orvale.png; --screen sets the virtual screen (default 1600x1000), where
+# the window opens as large as its font makes it or smaller if the screen is smaller; --scale
+# sets Qt's scale factor (2 draws everything at twice the pixels, as a high-DPI screen does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out="${1:-docs/orvale.png}"
+out=docs/orvale.png
+screen=1600x1000
+scale=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --screen) screen="$2"; shift 2 ;;
+    --scale) scale="$2"; shift 2 ;;
+    *) out="$1"; shift ;;
+  esac
+done
 scripts/install-deps.sh xvfb xauth imagemagick xdotool >/dev/null
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target Orvale >/dev/null
@@ -12,11 +24,12 @@ cmake --build --preset dev --target Orvale >/dev/null
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY=:93
-Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$DISPLAY" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 sleep 1
 # The window's own copy of the executable keeps the port file out of the build tree.
 cp build/dev/app/Orvale "$work/Orvale"
-"$work/Orvale" --simulate=model=15,serial=42,firmware=0.3B >/dev/null 2>&1 &
+QT_SCALE_FACTOR="$scale" "$work/Orvale" --simulate=model=15,serial=42,firmware=0.3B \
+  >/dev/null 2>&1 &
 pid=$!
 for _ in $(seq 1 50); do
   win=$(xdotool search --sync --onlyvisible --pid "$pid" 2>/dev/null | head -n1 || true)
@@ -32,4 +45,4 @@ sleep 1.5
 mkdir -p "$(dirname "$out")"
 import -window "$win" "$out"
 kill "$pid"
-echo "wrote $out"
+echo "wrote $out ($(identify -format '%wx%h' "$out"))"

@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The end-to-end tests run under Xvfb and read the window through the accessibility bus; the
-# fuzz targets need clang's libFuzzer; clang-format checks the layout of the sources.
+# fuzz targets need clang's libFuzzer; clang-format checks the layout of the sources; pandas
+# reads a recording as its users do; help2man makes the manual pages from --help.
 scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 \
-  desktop-file-utils clang libclang-rt-dev clang-format
+  desktop-file-utils clang libclang-rt-dev clang-format python3-pandas help2man
 
 echo "== build and test (warnings are errors)"
 cmake --preset ci >/dev/null

@@ -210,7 +210,9 @@ bool DeviceSession::guarded(Origin origin, Action&& action) {
         const bool repeated = text == m_lastSerialError;
         m_lastSerialError = text;
         if (!repeated || origin == Origin::Operator) {
+            m_openRefusals.insert(text);
             showMessage(text, link::MessageIcon::Stop);
+            m_openRefusals.erase(text);
         }
         reportState();
         return false;
@@ -291,6 +293,11 @@ void DeviceSession::connectDevice() {
     link::openPort(m_serial, m_state, m_fields, *this);
     if (m_state.portOpen) {
         m_lastSerialError.clear();
+        // A refusal still on show (its box open, a tick opening the port from inside its event
+        // loop) is about a problem that has gone: withdrawn, it never sits over a working line.
+        for (const std::string& stale : m_openRefusals) {
+            notify([&](SessionObserver& observer) { observer.messageWithdrawn(stale); });
+        }
         link::sendPaced(m_serial, m_clock, link::identifyCommand());
     }
     restartWatchdog(link::kIdentifyingPeriodMs);

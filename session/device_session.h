@@ -83,6 +83,9 @@ public:
     /// and receive events going; other views may log it. The same text is not reported again
     /// while a report of it is still running.
     virtual void message(std::string_view /*text*/, link::MessageIcon /*icon*/) {}
+    /// A refusal of the serial control whose message() report is still running is no longer
+    /// true (the port has opened since): a view showing it takes it away.
+    virtual void messageWithdrawn(std::string_view /*text*/) {}
 };
 
 /// The controls the operator sets on a view (the port list, the Dynamic and Quiet check
@@ -224,6 +227,7 @@ private:
     int m_notifying = 0;  // reports running; removal only blanks the slot meanwhile
     OperatorInputs* m_inputs = nullptr;
     std::set<std::string> m_openMessages;  // reports running right now
+    std::set<std::string> m_openRefusals;  // refusals among them
     std::string m_lastSerialError;         // reported once until a port opens again
     std::string m_lastError;
     bool m_initialised = false;

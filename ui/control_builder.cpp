@@ -10,6 +10,7 @@
 #include "controls/ci_led_rectangle_x.h"
 #include "controls/ci_slider_x.h"
 #include "controls/read_only_box.h"
+#include "ui/shown_texts.h"
 
 #include <algorithm>
 #include <vector>
@@ -79,20 +80,7 @@ QWidget* makeControl(const ControlSpec& entry, QWidget* parent) {
 
 QString accessibleNameOf(const ControlSpec& control) {
     if (control.label.empty()) return fromView(control.unlabelledName);
-    const QString label = fromView(control.label);
-    QString name;
-    name.reserve(label.size());
-    for (qsizetype i = 0; i < label.size(); ++i) {
-        if (label.at(i) == QLatin1Char('&')) {
-            if (i + 1 < label.size() && label.at(i + 1) == QLatin1Char('&')) {
-                name.append(QLatin1Char('&'));
-                ++i;
-            }
-            continue;
-        }
-        name.append(label.at(i));
-    }
-    return name;
+    return fromView(withoutMnemonics(control.label));
 }
 
 QStringList portNames() {
@@ -116,35 +104,37 @@ QString staticTextName(std::size_t index) {
 QString controlName(int id) { return QStringLiteral("control") + QString::number(id); }
 
 ControlMap buildControls(QWidget* parent, const DialogUnits& units) {
+    std::vector<Placement> placements;
+    return buildControls(parent, units, placements);
+}
+
+ControlMap buildControls(QWidget* parent, const DialogUnits& units,
+                         std::vector<Placement>& placements) {
+    using Role = Placement::Role;
     const auto groupSpecs = groups();
     for (std::size_t i = 0; i < groupSpecs.size(); ++i) {
         const GroupSpec& entry = groupSpecs[i];
-        QGroupBox* frame = makeFrame(parent, fromView(entry.caption),
-                                     captionAlignment(entry.alignment), units.toPixels(entry.box));
+        const QString caption = fromView(entry.caption);
+        QGroupBox* frame = makeFrame(parent, caption, captionAlignment(entry.alignment), QRect());
         frame->setObjectName(groupFrameName(i));
+        placements.push_back({frame, Role::Group, entry.box, {}, entry.id, {caption}});
     }
     for (const ControlSpec& entry : controls()) {
         if (!hasLabelFrame(entry.kind)) continue;
-        QGroupBox* frame = makeFrame(parent, fromView(entry.label), Qt::AlignHCenter,
-                                     units.toPixels(labelFrame(entry.box)));
+        const QString label = fromView(entry.label);
+        QGroupBox* frame = makeFrame(parent, label, Qt::AlignHCenter, QRect());
         frame->setObjectName(labelFrameName(entry.id));
+        placements.push_back(
+            {frame, Role::LabelFrame, labelFrame(entry.box), entry.kind, entry.group, {label}});
     }
     const auto textSpecs = staticTexts();
     std::vector<QLabel*> texts;
     for (std::size_t i = 0; i < textSpecs.size(); ++i) {
-        auto* text = new QLabel(fromView(textSpecs[i].text), parent);
+        const QString shown = fromView(textSpecs[i].text);
+        auto* text = new QLabel(shown, parent);
         text->setObjectName(staticTextName(i));
-        // The axle note is longer than its box in most fonts; it runs on towards the edge of
-        // its group rather than lose its end.
-        QRect geometry = units.toPixels(textSpecs[i].box);
-        const int wanted = text->sizeHint().width();
-        if (wanted > geometry.width()) {
-            const QRect groupBox = units.toPixels(group(textSpecs[i].group).box);
-            const int room =
-                groupBox.left() + groupBox.width() - units.toPixelsX(4) - geometry.left();
-            geometry.setWidth(std::max(geometry.width(), std::min(wanted, room)));
-        }
-        text->setGeometry(geometry);
+        placements.push_back(
+            {text, Role::StaticText, textSpecs[i].box, {}, textSpecs[i].group, {shown}});
         texts.push_back(text);
     }
 
@@ -154,16 +144,39 @@ ControlMap buildControls(QWidget* parent, const DialogUnits& units) {
         if (widget == nullptr) continue;
         widget->setObjectName(controlName(entry.id));
         widget->setAccessibleName(accessibleNameOf(entry));
-        widget->setGeometry(units.toPixels(occupiedBox(entry)));
         widget->setEnabled(entry.enabled);
         if (!entry.visible) widget->hide();
+        QStringList shown;
+        for (const std::string& text : textsShownBy(entry)) shown.append(fromView(text));
+        placements.push_back(
+            {widget, Role::Control, occupiedBox(entry), entry.kind, entry.group, shown});
         built.emplace(entry.id, widget);
     }
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const auto buddy = built.find(textSpecs[i].buddyId);
         if (buddy != built.end()) texts[i]->setBuddy(buddy->second);
     }
+    placeControls(placements, units);
     return built;
+}
+
+void placeControls(const std::vector<Placement>& placements, const DialogUnits& units,
+                   QPoint origin) {
+    for (const Placement& placed : placements) {
+        QRect geometry = units.toPixels(placed.box);
+        if (placed.role == Placement::Role::StaticText) {
+            // The axle note is longer than its box in most fonts; it runs on towards the edge
+            // of its group rather than lose its end.
+            const int wanted = placed.widget->sizeHint().width();
+            if (wanted > geometry.width()) {
+                const QRect groupBox = units.toPixels(group(placed.group).box);
+                const int room =
+                    groupBox.left() + groupBox.width() - units.toPixelsX(4) - geometry.left();
+                geometry.setWidth(std::max(geometry.width(), std::min(wanted, room)));
+            }
+        }
+        placed.widget->setGeometry(geometry.translated(origin));
+    }
 }
 
 }  // namespace orvale::ui

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
+#include <vector>
 
 #include "ui/control_catalogue.h"
 #include "ui/dialog_units.h"
@@ -53,5 +55,26 @@ template <class T>
 /// created after the frames, so they stack above them, and in catalogue order, which is the tab
 /// order.
 [[nodiscard]] ControlMap buildControls(QWidget* parent, const DialogUnits& units);
+
+/// Where a widget of the catalogue stands, in dialog units, and every text it can show: what
+/// laying the window out again at another size needs.
+struct Placement {
+    enum class Role : std::uint8_t { Control, LabelFrame, Group, StaticText };
+    QWidget* widget = nullptr;
+    Role role = Role::Control;
+    DluRect box;
+    ControlKind kind = ControlKind::ReadOnlyEdit;  ///< controls only
+    GroupId group = GroupId::Common;               ///< static texts: the group they may run into
+    QStringList texts;                             ///< captions, labels, and what boxes show
+};
+
+/// buildControls(), also listing every widget made, frames and static texts included.
+[[nodiscard]] ControlMap buildControls(QWidget* parent, const DialogUnits& units,
+                                       std::vector<Placement>& placements);
+
+/// Puts every placed widget where `units` puts its box, shifted by `origin`. A static text
+/// wider than its box in the font it has runs on towards the edge of its group.
+void placeControls(const std::vector<Placement>& placements, const DialogUnits& units,
+                   QPoint origin = {});
 
 }  // namespace orvale::ui

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace orvale::ui {
@@ -33,9 +34,21 @@ DialogUnits::DialogUnits(const QFontMetrics& metrics)
 DialogUnits::DialogUnits(int averageCharWidth, int charHeight)
     : m_charWidth(std::max(1, averageCharWidth)), m_charHeight(std::max(1, charHeight)) {}
 
-int DialogUnits::toPixelsX(int x) const { return mulDiv(x, m_charWidth, 4); }
+DialogUnits DialogUnits::scaled(double scale) const {
+    DialogUnits units(m_charWidth, m_charHeight);
+    units.m_scale = scale > 0 ? scale : 1.0;
+    return units;
+}
 
-int DialogUnits::toPixelsY(int y) const { return mulDiv(y, m_charHeight, 8); }
+int DialogUnits::toPixelsX(int x) const {
+    if (m_scale == 1.0) return mulDiv(x, m_charWidth, 4);
+    return static_cast<int>(std::lround(x * m_charWidth * m_scale / 4.0));
+}
+
+int DialogUnits::toPixelsY(int y) const {
+    if (m_scale == 1.0) return mulDiv(y, m_charHeight, 8);
+    return static_cast<int>(std::lround(y * m_charHeight * m_scale / 8.0));
+}
 
 QRect DialogUnits::toPixels(const DluRect& box) const {
     return {toPixelsX(box.x), toPixelsY(box.y), toPixelsX(box.width), toPixelsY(box.height)};

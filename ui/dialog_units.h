@@ -23,9 +23,14 @@ public:
     [[nodiscard]] int averageCharWidth() const { return m_charWidth; }
     [[nodiscard]] int charHeight() const { return m_charHeight; }
 
-    /// x * averageCharWidth / 4, rounded.
+    /// The same units for the whole layout drawn `scale` times as large (a window resized
+    /// from the size its font gives); 1 gives the platform's own conversion.
+    [[nodiscard]] DialogUnits scaled(double scale) const;
+    [[nodiscard]] double scale() const { return m_scale; }
+
+    /// x * averageCharWidth / 4 (times the scale), rounded.
     [[nodiscard]] int toPixelsX(int x) const;
-    /// y * charHeight / 8, rounded.
+    /// y * charHeight / 8 (times the scale), rounded.
     [[nodiscard]] int toPixelsY(int y) const;
     /// Each of x, y, width and height converted on its own, as templates are.
     [[nodiscard]] QRect toPixels(const DluRect& box) const;
@@ -35,6 +40,7 @@ public:
 private:
     int m_charWidth;
     int m_charHeight;
+    double m_scale = 1.0;
 };
 
 }  // namespace orvale::ui

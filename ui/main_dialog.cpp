@@ -1,13 +1,18 @@
 #include "ui/main_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "controls/ci_analog_display_x.h"
@@ -21,6 +26,8 @@
 #include "ui/control_builder.h"
 #include "ui/control_catalogue.h"
 #include "ui/dialog_units.h"
+#include "ui/readable_palette.h"
+#include "ui/text_fit.h"
 
 namespace orvale::ui {
 namespace {
@@ -36,6 +43,7 @@ QString fromLatin1(std::string_view text) {
 CMainDialog::CMainDialog(session::DeviceSession& session, QWidget* parent)
     : QDialog(parent), m_session(session) {
     installCheckBoxAccessibility();
+    setPalette(readablePalette(QApplication::palette(this)));
     buildWindow();
     m_pacer.attachTo(this);
     wireEvents();
@@ -63,9 +71,18 @@ void CMainDialog::buildWindow() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    const DialogUnits units(fontMetrics());
-    m_controls = buildControls(this, units);
-    setFixedSize(units.toPixels(QSize(kWindowWidthDu, kWindowHeightDu)));
+    m_baseFont = font();
+    m_units = DialogUnits(fontMetrics());
+    m_controls = buildControls(this, m_units, m_placements);
+    m_naturalSize = m_units.toPixels(QSize(kWindowWidthDu, kWindowHeightDu));
+    // A font that makes the widest texts fit makes them all fit: only those are tried when the
+    // window is resized.
+    for (Placement& placed : m_placements) {
+        if (placed.texts.size() > 3) placed.texts = widestTexts(placed.texts, m_baseFont);
+    }
+    setMinimumSize(m_naturalSize * kSmallestScale);
+    resize(m_naturalSize);
+    applyScale(1.0);
 
     m_portList = qobject_cast<QComboBox*>(control(id::kPortList));
     m_slider = qobject_cast<controls::CiSliderX*>(control(id::kSlider));
@@ -90,6 +107,96 @@ void CMainDialog::buildWindow() {
     if (auto* exit = qobject_cast<QPushButton*>(control(id::kExit))) {
         exit->setDefault(true);
     }
+}
+
+void CMainDialog::applyScale(double scale) {
+    m_scale = scale;
+    const DialogUnits units = m_units.scaled(scale);
+    const QSize laidOut = units.toPixels(QSize(kWindowWidthDu, kWindowHeightDu));
+    // The layout keeps its proportions; what the window has beyond them is shared out evenly.
+    const QPoint origin(std::max(0, (width() - laidOut.width()) / 2),
+                        std::max(0, (height() - laidOut.height()) / 2));
+    QFont base(m_baseFont);
+    base.setPointSizeF(m_baseFont.pointSizeF() * scale);
+    placeControls(m_placements, units, origin);
+    const QList<QFont> fonts = fittingFonts(base);
+    for (const Placement& placed : m_placements) {
+        const auto fits = [&](const QFont& font) {
+            for (const QString& text : placed.texts) {
+                bool ok = true;
+                switch (placed.role) {
+                    case Placement::Role::Control:
+                        ok = textFits(*placed.widget, placed.kind, text, font);
+                        break;
+                    case Placement::Role::LabelFrame:
+                    case Placement::Role::Group:
+                        ok = captionFits(*static_cast<QGroupBox*>(placed.widget), text, font);
+                        break;
+                    case Placement::Role::StaticText: {
+                        // It may run on to the edge of its group.
+                        const QRect groupBox =
+                            units.toPixels(group(placed.group).box).translated(origin);
+                        const int room = groupBox.left() + groupBox.width() - units.toPixelsX(4) -
+                                         placed.widget->x();
+                        ok = labelFits(room, text, font);
+                        break;
+                    }
+                }
+                if (!ok) return false;
+            }
+            return true;
+        };
+        // The window's own font where every text fits; else the first of the condensed and
+        // smaller faces that makes them fit; else the smallest, and the control shortens what
+        // still does not fit.
+        const auto chosen = std::find_if(fonts.begin(), fonts.end(), fits);
+        placed.widget->setFont(chosen != fonts.end() ? *chosen : fonts.back());
+    }
+    // Static texts widen with their font: placed again now that it is set.
+    placeControls(m_placements, units, origin);
+}
+
+void CMainDialog::changeEvent(QEvent* event) {
+    // A desktop switched to another palette (a dark one): its texts are kept readable.
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        setPalette(readablePalette(QApplication::palette(this)));
+    }
+    QDialog::changeEvent(event);
+}
+
+void CMainDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (m_naturalSize.isEmpty()) return;
+    const double scale = std::min(static_cast<double>(width()) / m_naturalSize.width(),
+                                  static_cast<double>(height()) / m_naturalSize.height());
+    if (std::abs(scale - m_scale) > 1e-3) applyScale(scale);
+}
+
+void CMainDialog::fitToScreen() {
+    const QScreen* shown = screen();
+    if (shown == nullptr) return;
+    // Never taller or wider than the screen's free area: the window opens at the size its
+    // font gives, or as much smaller as the screen needs, and can be made no smaller than
+    // kSmallestScale unless the screen itself is smaller.
+    const QRect available = shown->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize room = available.size() - (frame.isEmpty() ? QSize(16, 40) : frame);
+    const double scale = std::min({1.0, static_cast<double>(room.width()) / m_naturalSize.width(),
+                                   static_cast<double>(room.height()) / m_naturalSize.height()});
+    setMinimumSize((m_naturalSize * std::min(kSmallestScale, scale)).boundedTo(room));
+    if (scale < 1.0 || width() > room.width() || height() > room.height()) {
+        resize((m_naturalSize * scale).boundedTo(room));
+    }
+}
+
+void CMainDialog::showEvent(QShowEvent* event) {
+    if (!m_fittedToScreen) {
+        m_fittedToScreen = true;
+        fitToScreen();
+        // The window frame's size is known once it is shown: check again then.
+        QMetaObject::invokeMethod(this, &CMainDialog::fitToScreen, Qt::QueuedConnection);
+    }
+    QDialog::showEvent(event);
 }
 
 void CMainDialog::wireEvents() {
@@ -276,7 +383,17 @@ void CMainDialog::message(std::string_view text, link::MessageIcon icon) {
     }
     QMessageBox box(icon == link::MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
                     QCoreApplication::applicationName(), shown, QMessageBox::Ok, this);
+    const std::string key(text);
+    m_openBoxes[key] = &box;
     box.exec();
+    m_openBoxes.erase(key);
+}
+
+void CMainDialog::messageWithdrawn(std::string_view text) {
+    if (const auto it = m_openBoxes.find(std::string(text)); it != m_openBoxes.end()) {
+        it->second->reject();
+    }
+    if (m_messageWithdrawn) m_messageWithdrawn(fromLatin1(text));
 }
 
 // --- operations ---------------------------------------------------------------------------

@@ -6,14 +6,18 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "controls/repaint_pacer.h"
 #include "model/presentation.h"
 #include "session/device_session.h"
+#include "ui/control_builder.h"
 #include "ui/control_catalogue.h"
 #include "ui/device_info_dialog.h"
+#include "ui/dialog_units.h"
 
 class QCheckBox;
+class QMessageBox;
 class QComboBox;
 class QPushButton;
 
@@ -66,6 +70,10 @@ public:
     void pushFields() { m_session.pushFields(); }
 
     void setMessageBoxHandler(MessageBoxHandler handler) { m_messageBox = std::move(handler); }
+    /// Told when a box shown through the handler above is to be taken away; for tests.
+    void setMessageWithdrawnHandler(std::function<void(const QString& text)> handler) {
+        m_messageWithdrawn = std::move(handler);
+    }
     void setDeviceInfoHandler(DeviceInfoHandler handler) { m_deviceInfo = std::move(handler); }
     void setApplicationIcon(const QIcon& icon);
     /// Shows, as the tooltip of each port list entry, what `describe(n)` says of port COMn:
@@ -89,6 +97,16 @@ public:
     /// Paces the repaints of this window's displays to the screen.
     [[nodiscard]] controls::RepaintPacer& repaintPacer() { return m_pacer; }
 
+    /// The window's size at its dialog font: the layout at scale 1.
+    [[nodiscard]] QSize naturalSize() const { return m_naturalSize; }
+    /// How large the layout is drawn now, against naturalSize(): the window scales its whole
+    /// layout, fonts included, to the size it is given.
+    [[nodiscard]] double layoutScale() const { return m_scale; }
+    /// The smallest scale the window can be made (unless the screen is smaller still).
+    static constexpr double kSmallestScale = 0.8;
+    /// Every widget the catalogue made, where it stands and what it can show.
+    [[nodiscard]] const std::vector<Placement>& placements() const { return m_placements; }
+
     int exec() override;
 
     // session::SessionObserver
@@ -97,10 +115,14 @@ public:
     void controlEnabled(int controlId, bool enabled) override;
     void sliderMoved(double position) override;
     void message(std::string_view text, link::MessageIcon icon) override;
+    void messageWithdrawn(std::string_view text) override;
     // session::OperatorInputs
     void pullInputs(link::WindowFields& fields) override;
 
 protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -112,6 +134,8 @@ private:
     };
 
     void buildWindow();
+    void applyScale(double scale);
+    void fitToScreen();
     void wireEvents();
     void onExit();
     void runDeviceInfo();
@@ -121,6 +145,12 @@ private:
 
     session::DeviceSession& m_session;
     controls::RepaintPacer m_pacer;
+    std::vector<Placement> m_placements;
+    DialogUnits m_units{1, 1};
+    QFont m_baseFont;
+    QSize m_naturalSize;
+    double m_scale = 0;
+    bool m_fittedToScreen = false;
 
     std::map<int, QWidget*> m_controls;
     QComboBox* m_portList = nullptr;
@@ -138,6 +168,8 @@ private:
 
     QIcon m_icon;
     MessageBoxHandler m_messageBox;
+    std::function<void(const QString& text)> m_messageWithdrawn;
+    std::map<std::string, QMessageBox*> m_openBoxes;  // boxes shown now, by text
     DeviceInfoHandler m_deviceInfo;
 };
 

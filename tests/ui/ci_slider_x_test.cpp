@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -312,6 +313,21 @@ TEST(CiSlider, RepaintsOnlyWhenThePositionChanges) {
     slider->setPosition(250);  // one change, painted once
     ui::test::flushPaints();
     EXPECT_EQ(paints.count(), 1);
+}
+
+// 53 and 54 look alike on the track: the position the pointer stands at is shown beside it while
+// the operator moves it, by key, mouse or wheel.
+TEST_F(SliderTest, TheReadoutShowsThePositionWhileTheOperatorMovesIt) {
+    slider.show();
+    slider.setPosition(53);
+    EXPECT_EQ(slider.readout().toStdString(), "53");
+    press(Qt::Key_Right);
+    EXPECT_EQ(slider.readout().toStdString(), "54");
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text().toStdString(), "54");
+    slider.setPosition(99.9);
+    EXPECT_EQ(slider.readout().toStdString(), "99") << "what the position command would carry";
+    QToolTip::hideText();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "controls/ci_analog_display_x.h"
 #include "controls/ci_led_rectangle_x.h"
@@ -476,6 +477,46 @@ TEST_F(MainDialogTest, RegressionARepeatedPortFailureShowsOneBoxNotAStack) {
     serial.failOn = "PortOpen=1";
     click(id::kConnect);
     EXPECT_EQ(boxes.size(), 2u);
+}
+
+// An adapter pulled while the device is identified: the refusal is shown, and while its box is
+// open the watchdog finds the device back. The stale box is taken away, not left over a working
+// connection.
+TEST_F(MainDialogTest, RegressionARefusalWhoseProblemHasGoneIsTakenAway) {
+    init();
+    std::vector<std::string> withdrawn;
+    window.setMessageWithdrawnHandler(
+        [&](const QString& text) { withdrawn.push_back(text.toStdString()); });
+    serial.failOn = "PortOpen=1";
+    duringBox = [&] {
+        serial.failOn.clear();
+        tick();
+    };
+    tick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(withdrawn, boxes);
+    EXPECT_EQ(window.windowState(), WindowState::Identifying);
+}
+
+TEST_F(MainDialogTest, AWithdrawnRefusalClosesItsBox) {
+    Rig rig{clock, portFile};
+    rig.window.OnInitDialog();
+    rig.serial.failOn = "PortOpen=1";
+    bool closedByHand = false;
+    // While the box is open its event loop runs: the device comes back and a tick opens it.
+    QTimer::singleShot(0, [&] {
+        rig.serial.failOn.clear();
+        rig.timer.fire();
+    });
+    QTimer::singleShot(5000, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            closedByHand = true;
+            modal->close();
+        }
+    });
+    rig.timer.fire();
+    EXPECT_FALSE(closedByHand) << "the box stayed open";
+    EXPECT_EQ(rig.session.messagesReported(), 1u);
 }
 
 TEST_F(MainDialogTest, EmptySerialErrorTextBecomesInternalApplicationError) {

@@ -5,8 +5,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QHelpEvent>
 #include <QImage>
 #include <QKeyEvent>
+#include <QToolTip>
 #include <QWidget>
 
 #include "widget_test_support.h"
@@ -42,6 +44,27 @@ TEST(ReadOnlyBox, CentresAFittingTextAndStartsAWideOneAtTheLeft) {
 
     box.setText(QString(80, QLatin1Char('W')));
     EXPECT_LE(inkedColumns(box).first, 5);  // the beginning shows, the rest is cut off
+}
+
+// A text wider than its box (a device's build text of unusual width) is shortened with "…"; the
+// pointer resting on the box shows it whole, and what is copied or read aloud is whole.
+TEST(ReadOnlyBox, AWideTextIsShortenedAndShownWholeInItsTooltip) {
+    ReadOnlyBox box;
+    box.resize(60, 22);
+    const QString wide = QStringLiteral("QUENNET SIM BUILD 0001");
+    box.setText(wide);
+    EXPECT_TRUE(box.isElided());
+    box.show();
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), box.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&box, &help);
+    EXPECT_EQ(QToolTip::text(), wide);
+    QToolTip::hideText();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&box);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Value), wide);
+
+    box.resize(400, 22);
+    EXPECT_FALSE(box.isElided()) << "room enough once the box is wider";
 }
 
 TEST(ReadOnlyBox, RepaintsOnceAFrameAndOnlyWhenTheTextChanges) {
