@@ -2,13 +2,13 @@
 # Takes a screenshot of Orvale running against the simulated device, under Xvfb, after the
 # device has been identified and has driven the vehicle to a position.
 #   scripts/screenshot.sh [OUT.png] [--screen WxH] [--scale F]
-# OUT defaults to docs/orvale.png; --screen sets the virtual screen (default 1600x1000), where
-# the window opens as large as its font makes it or smaller if the screen is smaller; --scale
+# OUT defaults to docs/orvale-1920x1080.png; --screen sets the virtual screen (default 1920x1080),
+# where the window opens as large as its font makes it, or smaller on a smaller screen; --scale
 # sets Qt's scale factor (2 draws everything at twice the pixels, as a high-DPI screen does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=docs/orvale.png
-screen=1600x1000
+out=docs/orvale-1920x1080.png
+screen=1920x1080
 scale=1
 while [ $# -gt 0 ]; do
   case "$1" in
