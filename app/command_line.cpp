@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
+#include <QtGlobal>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
 
+#include "app/version.h"
 #include "link/connection.h"
 #include "sim/sim_options.h"
 
@@ -156,6 +158,11 @@ std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::s
     return config;
 }
 
+std::string versionLine(std::string_view qtVersion) {
+    return "Orvale " + std::string(kVersion) + " (" + std::string(kReleaseText) + ") Qt " +
+           std::string(qtVersion);
+}
+
 std::string usage() {
     return R"(Usage: Orvale [options]
 
@@ -166,10 +173,13 @@ Options:
                          COM<n> is /dev/ttyS<n-1> (the system's COM<n> on Windows).
                            Orvale --port COM1=/dev/ttyUSB0 --port COM2=/dev/ttyACM0
   --simulate[=<device>]  Run against the built-in simulated device instead of hardware.
-                         <device> chooses model (product ID), serial number and firmware.
+                         <device> chooses model (product ID, see below), serial number and
+                         firmware.
                            Orvale --simulate
                            Orvale --simulate=model=13,serial=42,firmware=0.3C
-  --log <file.csv>       Record every update of the parameter displays as a CSV row.
+  --log <file.csv>       Record every update of the parameter displays as a CSV row,
+                         replacing the file if it exists. A file that cannot be written
+                         ends Orvale at once with exit status 2.
                            Orvale --log drive.csv
   --help                 Show this text and exit.
                            Orvale --help
@@ -178,13 +188,15 @@ Options:
 
 Qt's own options (-platform, -style, -geometry ...) are passed to Qt.
                            Orvale -platform offscreen -style Fusion
-)";
+
+)" + sim::knownModelsHelp();
 }
 
 ParseResult parseCommandLine(std::span<const std::string> args, std::string_view workingDirectory) {
     Options options;
     const auto fail = [](std::string message) {
-        return ParseResult{std::nullopt, "Orvale: " + message + "\nTry 'Orvale --help'.\n", 2};
+        return ParseResult{std::nullopt, "Orvale: " + message + "\nTry 'Orvale --help'.\n",
+                           kExitBadCommandLine};
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -201,7 +213,7 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
         if (name == "--help" || name == "-h") {
             return {std::nullopt, usage(), 0};
         } else if (name == "--version") {
-            return {std::nullopt, std::string(kVersionLine) + "\n", 0};
+            return {std::nullopt, versionLine(qVersion()) + "\n", 0};
         } else if (name == "--port") {
             const auto value = takeValue();
             if (!value) return fail("--port needs COM<n>=<device path>");
@@ -238,7 +250,14 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
             return fail("unknown option \"" + std::string(arg) + "\"");
         }
     }
-    return {std::move(options), {}, 0};
+    ParseResult result{std::move(options), {}, 0};
+    if (const auto& device = result.options->simulate) {
+        // Accepted all the same: a device the window will not work with is a test case too.
+        const std::string note =
+            sim::unusualDeviceNote(device->productId, device->versionByte, device->revision);
+        if (!note.empty()) result.notice = "Orvale: " + note + "\n";
+    }
+    return result;
 }
 
 }  // namespace orvale::app

@@ -29,10 +29,20 @@ struct ParseResult {
     std::optional<Options> options;
     std::string output;  ///< --help or --version text (stdout), or the error (stderr)
     int exitCode = 0;    ///< 0 after --help/--version, 2 for a malformed command line
+    /// With options: lines for standard error before the run, each ending in a line end (what
+    /// the window will make of an unusual simulated device); empty for none.
+    std::string notice = {};
 };
 
-/// Version line of --version (the Qt version is added by the caller).
-inline constexpr std::string_view kVersionLine = "Orvale Ver. 1.00A, Build: 01072019-01";
+/// Exit status of a command line that cannot be carried out.
+inline constexpr int kExitBadCommandLine = 2;
+
+/// The release as the window's title names it, fixed since the first release.
+inline constexpr std::string_view kReleaseText = "Ver. 1.00A, Build: 01072019-01";
+
+/// The --version line without its end: "Orvale 1.0.0 (Ver. 1.00A, Build: 01072019-01) Qt
+/// 6.4.2", the project's version first, as packaging tools read it.
+std::string versionLine(std::string_view qtVersion);
 
 /// Parses the arguments after the program name. A relative --port path is made absolute
 /// against `workingDirectory` (this process's current directory when empty) and lexically

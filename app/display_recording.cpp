@@ -1,6 +1,8 @@
 #include "app/display_recording.h"
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "model/control_ids.h"
@@ -19,6 +21,22 @@ bool isParameterDisplay(int id) {
         return false;
     };
     return has(model::kNumericDisplays) || has(model::kLeds) || has(model::kTextDisplays);
+}
+
+// The identity's columns, in the order record() writes them.
+constexpr std::array<std::string_view, 6> kIdentityNames = {
+    "model", "serial number", "firmware version", "firmware build", "CAN baud rate", "VIN style"};
+
+// A '#' in a column name cuts the header short for readers that take it for a comment
+// (pandas' comment='#'): "pressure #1" becomes "pressure 1".
+std::string withoutNumberSigns(std::string_view label) {
+    std::string out;
+    for (const char c : label) {
+        if (c == '#' || (c == ' ' && (out.empty() || out.back() == ' '))) continue;
+        out.push_back(c);
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
 }
 
 std::string trimmedUnits(std::string_view units) {
@@ -57,6 +75,18 @@ std::string isoTimestampNow() {
     return out;
 }
 
+void appendLatin1AsUtf8(std::string& out, std::string_view latin1) {
+    for (const char c : latin1) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+}
+
 DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder,
                                    const session::DeviceSession& session)
     : m_recorder(std::move(recorder)), m_session(session) {
@@ -75,13 +105,25 @@ DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder,
             m_columns.push_back({Kind::Text, model::indexOf(model::kTextDisplays, id), 0});
         }
     }
+    // The last row when the file fails: still a row of the table, with a time that parses.
+    const std::size_t emptyCells = kIdentityNames.size() - 1 + m_columns.size();
+    m_recorder->setFailureLine([emptyCells](std::string_view reason) {
+        std::string line = isoTimestampNow() + ",,";
+        appendCsvField(line, "recording stopped: " + std::string(reason));
+        line.append(emptyCells, ',');
+        return line;
+    });
     m_recorder->writeLine(headerLine());
 }
 
 std::string DisplayRecording::headerLine() {
     std::string line = "time,position";
+    for (const std::string_view name : kIdentityNames) {
+        line.push_back(',');
+        line.append(name);
+    }
     for (const ui::ControlSpec* control : parameterColumns()) {
-        std::string label(control->label);
+        std::string label = withoutNumberSigns(control->label);
         if (!control->units.empty()) label += " (" + trimmedUnits(control->units) + ")";
         line.push_back(',');
         appendCsvField(line, label);
@@ -89,54 +131,87 @@ std::string DisplayRecording::headerLine() {
     return line;
 }
 
-void DisplayRecording::recordIdentityIfChanged() {
-    const link::WindowFields& fields = m_session.fields();
-    const bool identified = m_session.connection().deviceIdentified;
-    const bool newlyIdentified = identified && !m_identified;
-    m_identified = identified;
-    if (!identified) return;
-    std::vector<std::string> identity = {
-        fields.modelName,       std::to_string(fields.serialNumber),
-        fields.firmwareVersion, fields.canBaudRate,
-        fields.vinStyle,        fields.firmwareBuild};
-    // Written at every identification (a reconnection shows in the file) and whenever the
-    // identity changes (a settings answer arriving later).
-    if (!newlyIdentified && identity == m_identity) return;
-    m_identity = std::move(identity);
-    static constexpr const char* kNames[] = {"model",         "serial number", "firmware version",
-                                             "CAN baud rate", "VIN style",     "build"};
-    for (std::size_t i = 0; i < m_identity.size(); ++i) {
-        std::string line;
-        appendCsvField(line, std::string("# ") + kNames[i] + ": " + m_identity[i]);
-        m_recorder->writeLine(line);
+void DisplayRecording::setFailureHandler(std::function<void(const std::string& text)> handler) {
+    m_onFailure = std::move(handler);
+}
+
+void DisplayRecording::poll() {
+    if (m_failureTold || m_recorder->healthy()) return;
+    m_failureTold = true;
+    if (m_onFailure) {
+        m_onFailure("The recording to " + m_recorder->path() +
+                    " stopped: " + m_recorder->failureReason() + ".");
     }
 }
 
+void DisplayRecording::finish() {
+    m_recorder->flushNow();
+    poll();
+}
+
+void DisplayRecording::identityChanged(const session::Identity& /*identity*/) {
+    // The displays stay as they were: an identification shows the teardown's, and a model shown
+    // with its identity only never shows more, so this row is all that records it.
+    record(m_session.evaluatedPosition(), m_session.displays());
+}
+
 void DisplayRecording::displaysChanged(std::uint8_t position, const session::Displays& displays) {
-    recordIdentityIfChanged();
-    m_row = isoTimestampNow();
-    m_row.push_back(',');
-    m_row += std::to_string(position);
+    record(position, displays);
+}
+
+void DisplayRecording::record(std::uint8_t position, const session::Displays& displays) {
+    const link::WindowFields& fields = m_session.fields();
+    // A teardown and every watchdog retry against a silent port show nothing of a device; a
+    // reconnection after a settings change keeps the device identified while its boxes say
+    // "Not Found Yet!" for a moment.
+    if (!m_session.connection().deviceIdentified || fields.modelName == link::kNotFoundYet ||
+        !m_recorder->healthy()) {
+        return;
+    }
+    m_content.clear();
+    m_content += std::to_string(position);
+    m_content.push_back(',');
+    appendText(m_content, fields.modelName);
+    m_content.push_back(',');
+    m_content += std::to_string(fields.serialNumber);
+    for (const std::string* text :
+         {&fields.firmwareVersion, &fields.firmwareBuild, &fields.canBaudRate, &fields.vinStyle}) {
+        m_content.push_back(',');
+        appendText(m_content, *text);
+    }
     for (const Column& column : m_columns) {
-        m_row.push_back(',');
+        m_content.push_back(',');
         switch (column.kind) {
             case Kind::Number:
-                model::appendFixed(m_row, displays.numbers[column.index], column.decimals);
+                model::appendFixed(m_content, displays.numbers[column.index], column.decimals);
                 break;
             case Kind::Led:
-                m_row.push_back(displays.leds[column.index] ? '1' : '0');
+                m_content.push_back(displays.leds[column.index] ? '1' : '0');
                 break;
             case Kind::Text: {
                 // A single-line box does not show a line end (the Fuel Type text carries one).
                 std::string_view shown = displays.texts[column.index];
                 while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
                     shown.remove_suffix(1);
-                appendCsvField(m_row, shown);
+                appendText(m_content, shown);
                 break;
             }
         }
     }
-    m_recorder->writeLine(m_row);
+    // The displays and the identity are reported one after the other: when a push brings both,
+    // the second report finds its row written already.
+    if (m_content == m_written) return;
+    m_written.swap(m_content);
+    m_content = isoTimestampNow();
+    m_content.push_back(',');
+    m_content += m_written;
+    m_recorder->writeLine(m_content);
+}
+
+void DisplayRecording::appendText(std::string& line, std::string_view latin1) {
+    m_utf8.clear();
+    appendLatin1AsUtf8(m_utf8, latin1);
+    appendCsvField(line, m_utf8);
 }
 
 }  // namespace orvale::app

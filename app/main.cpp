@@ -6,18 +6,16 @@
 
 #include "app/command_line.h"
 #include "app/orvale_app.h"
+#include "app/version.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const orvale::app::ParseResult parsed = orvale::app::parseCommandLine(args);
     if (!parsed.options) {
-        std::string text = parsed.output;
-        if (parsed.exitCode == 0 && text.starts_with(orvale::app::kVersionLine)) {
-            text = std::string(orvale::app::kVersionLine) + " (Qt " + qVersion() + ")\n";
-        }
-        std::fputs(text.c_str(), parsed.exitCode == 0 ? stdout : stderr);
+        std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
     }
+    std::fputs(parsed.notice.c_str(), stderr);
 
     // Qt sees only its own options: a value of ours, such as "--log -reverse", is never taken
     // for one of Qt's. QApplication keeps a reference to these, so they outlive it.
@@ -34,8 +32,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(
         QFileInfo(QApplication::applicationFilePath()).completeBaseName());
     QApplication::setOrganizationName(QStringLiteral("Orvale"));
+    // The About dialog shows it.
+    QApplication::setApplicationVersion(QString::fromUtf8(
+        orvale::app::kVersion.data(), static_cast<qsizetype>(orvale::app::kVersion.size())));
 
     orvale::app::COrvaleApp app(*parsed.options);
-    app.InitInstance();
-    return 0;
+    return app.InitInstance();
 }

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "app/display_recording.h"
 #include "app/port_file.h"
@@ -46,6 +48,17 @@ private:
     PortFile m_file;
 };
 
+// Every message the session has for the user also goes to standard error, before the window
+// holds it in a box: a run from a terminal or a script leaves a trace of what went wrong.
+class StandardErrorMessages final : public session::SessionObserver {
+public:
+    void message(std::string_view text, link::MessageIcon /*icon*/) override {
+        // One write a message, so that lines from other writers never land inside it.
+        const std::string line = "Orvale: " + std::string(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+    }
+};
+
 // The application icon, from the PNG renderings embedded in the executable (app/resources).
 QIcon applicationIcon() {
     QIcon icon;
@@ -75,7 +88,19 @@ COrvaleApp::COrvaleApp(Options options) : m_options(std::move(options)) {}
 
 COrvaleApp::~COrvaleApp() = default;
 
-bool COrvaleApp::InitInstance() {
+int COrvaleApp::InitInstance() {
+    // A recording that cannot be made is a command line that cannot be carried out, like a
+    // malformed one: said on standard error before anything opens, and Orvale ends.
+    std::unique_ptr<CsvRecorder> recorder;
+    if (m_options.logPath) {
+        std::string error;
+        recorder = CsvRecorder::open(*m_options.logPath, &error);
+        if (!recorder) {
+            std::fprintf(stderr, "Orvale: %s\n", error.c_str());
+            return kExitBadCommandLine;
+        }
+    }
+
     controls::PortMap ports;
     for (const auto& [number, path] : m_options.ports) {
         ports.map(number, QString::fromStdString(path));
@@ -103,17 +128,14 @@ bool COrvaleApp::InitInstance() {
     QObject::connect(&comm, &controls::CMSComm::OnComm,
                      [&deviceSession] { deviceSession.onComm(); });
 
+    // Registered before the window, whose box holds a message until it is closed.
+    StandardErrorMessages standardError;
+    deviceSession.addObserver(&standardError);
+
     std::unique_ptr<DisplayRecording> recording;
-    if (m_options.logPath) {
-        std::string error;
-        if (auto recorder = CsvRecorder::open(*m_options.logPath, &error)) {
-            recording = std::make_unique<DisplayRecording>(std::move(recorder), deviceSession);
-            deviceSession.addObserver(recording.get());
-        } else {
-            QMessageBox::warning(
-                nullptr, QApplication::applicationName(),
-                QString::fromStdString(error + "\nOrvale runs on without recording."));
-        }
+    if (recorder) {
+        recording = std::make_unique<DisplayRecording>(std::move(recorder), deviceSession);
+        deviceSession.addObserver(recording.get());
     }
 
     ui::CMainDialog window(deviceSession);
@@ -160,10 +182,31 @@ bool COrvaleApp::InitInstance() {
         statsTimer.start(1000);
     }
 
+    // A recording that stops mid-run (disk full, I/O error) is told once, on standard error and
+    // in a box that does not hold the window up. Its writer thread only notes the failure; it
+    // is looked for here, on the window's thread.
+    QTimer recordingCheck;
+    if (recording) {
+        recording->setFailureHandler([&window](const std::string& text) {
+            std::fprintf(stderr, "Orvale: %s\n", text.c_str());
+            auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
+                                        QString::fromStdString(text), QMessageBox::Ok, &window);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+        QObject::connect(&recordingCheck, &QTimer::timeout, [&recording] { recording->poll(); });
+        recordingCheck.start(500);
+    }
+
     window.exec();
+    recordingCheck.stop();
     if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window);
-    if (recording) deviceSession.removeObserver(recording.get());
-    return false;
+    if (recording) {
+        deviceSession.removeObserver(recording.get());
+        recording->finish();
+    }
+    deviceSession.removeObserver(&standardError);
+    return 0;
 }
 
 }  // namespace orvale::app

@@ -14,8 +14,10 @@ public:
     explicit COrvaleApp(Options options);
     ~COrvaleApp();
 
-    /// Runs the main window until it ends. Returns false: the program ends afterwards.
-    bool InitInstance();
+    /// Runs the main window until it ends, and returns the program's exit status: 0 after the
+    /// window, kExitBadCommandLine (2) when the --log file cannot be written (said on standard
+    /// error; no window is made).
+    int InitInstance();
 
 private:
     Options m_options;

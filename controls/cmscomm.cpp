@@ -1,10 +1,23 @@
 #include "controls/cmscomm.h"
 
+#include <QDir>
 #include <QMetaObject>
 #include <QStringList>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #ifndef Q_OS_WIN
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace orvale::controls {
@@ -24,7 +37,175 @@ std::optional<QString> setLineOnPort(QSerialPort& port, const CMSComm::LineSetti
     return port.errorString();
 }
 
+// QSerialPort's reason for a refusal by the system is the system's text for its errno (in the
+// user's language): the errno is found again by comparing texts, since errno itself has been
+// overwritten by the time open() returns.
+int systemErrorOf(const QString& reason) {
+    for (const int error : {ENOENT, ENOTDIR, ENODEV, ENXIO, EACCES, EPERM, EBUSY, ENOTTY, EIO}) {
+        if (qt_error_string(error) == reason) return error;
+    }
+    return 0;
+}
+
+#ifndef Q_OS_WIN
+
+// Where QSerialPort keeps its lock files (the first of these it may write), and where UUCP
+// programs such as minicom keep theirs.
+std::vector<std::string> defaultLockDirectories() {
+    std::vector<std::string> directories = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                            "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                            "/var/lock/lockdev", "/run/lock"};
+    directories.push_back(QDir::tempPath().toStdString());
+    return directories;
+}
+
+// "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK.._tmp_quennet" for /tmp/quennet: the name below /dev,
+// or the whole path, with its slashes made underscores, as QSerialPort and UUCP name them.
+std::string lockFileName(std::string_view path) {
+    std::string name(path.starts_with("/dev/") ? path.substr(5) : path);
+    for (char& c : name) {
+        if (c == '/') c = '_';
+    }
+    return "LCK.." + name;
+}
+
+bool processRunning(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+// The process that a lock file names, when it is running and not this one. QLockFile writes the
+// number on the first line; UUCP programs write it right-aligned in ten characters.
+long lockHolderIn(const std::string& file) {
+    std::ifstream in(file);
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0 || pid == static_cast<long>(::getpid())) return 0;
+    return processRunning(pid) ? pid : 0;
+}
+
+std::string processName(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+std::string userName(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
+    return entry.pw_name;
+}
+
+bool inThisLogin(gid_t gid) {
+    if (::getegid() == gid) return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    groups.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// The group's name, and whether the group database counts this user in it (a membership that
+// a login started before it was given does not yet have).
+std::pair<std::string, bool> groupOf(gid_t gid) {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(65536);
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
+        return {};
+    }
+    const std::string user = userName(::getuid());
+    bool member = false;
+    for (char** name = entry.gr_mem; name != nullptr && *name != nullptr; ++name) {
+        member = member || user == *name;
+    }
+    return {entry.gr_name, member};
+}
+
+#endif
+
 }  // namespace
+
+std::string openRefusalAdvice(const OpenRefusalFacts& facts, std::string_view portName,
+                              std::string_view path) {
+    const int error = facts.systemError;
+    if (!facts.exists || error == ENOENT || error == ENOTDIR || error == ENODEV || error == ENXIO) {
+        return "no such device; is the adapter plugged in?";
+    }
+    const std::string port(portName);
+    if (facts.lockHolder != 0) {
+        const std::string holder =
+            facts.lockHolderName.empty()
+                ? "process " + std::to_string(facts.lockHolder)
+                : facts.lockHolderName + ", process " + std::to_string(facts.lockHolder);
+        return port + " is in use by another program (" + holder + ")";
+    }
+    if (error == EBUSY) {
+        return port + " is in use by another program";
+    }
+    if (facts.accessDenied || error == EACCES || error == EPERM) {
+        if (!facts.group.empty() && facts.groupFromNextLogin) {
+            return "you are a member of the group " + facts.group +
+                   " only from your next login on; log out and in again";
+        }
+        if (!facts.group.empty()) {
+            return "only members of the group " + facts.group +
+                   " may open it; add yourself (sudo usermod -aG " + facts.group +
+                   " $USER) and log in again";
+        }
+        if (!facts.owner.empty()) {
+            return "only its owner, " + facts.owner + ", may open it";
+        }
+        return {};
+    }
+    if (!facts.characterDevice || error == ENOTTY) {
+        return std::string(path) + " is not a serial device";
+    }
+    return {};
+}
+
+OpenRefusalFacts probeOpenRefusal(const std::string& path, const QString& reason,
+                                  [[maybe_unused]] std::span<const std::string> lockDirectories) {
+    OpenRefusalFacts facts;
+    facts.systemError = systemErrorOf(reason);
+#ifndef Q_OS_WIN
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        facts.exists = errno != ENOENT && errno != ENOTDIR;
+        return facts;
+    }
+    facts.characterDevice = S_ISCHR(info.st_mode);
+    facts.accessDenied = ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    facts.owner = userName(info.st_uid);
+    constexpr auto kGroupReadWrite = S_IRGRP | S_IWGRP;
+    // Joining root's group is no advice to give; nor is joining a group this login is in.
+    if (info.st_gid != 0 && (info.st_mode & kGroupReadWrite) == kGroupReadWrite &&
+        !inThisLogin(info.st_gid)) {
+        std::tie(facts.group, facts.groupFromNextLogin) = groupOf(info.st_gid);
+    }
+
+    const std::vector<std::string> defaults =
+        lockDirectories.empty() ? defaultLockDirectories() : std::vector<std::string>{};
+    const auto directories =
+        lockDirectories.empty() ? std::span<const std::string>(defaults) : lockDirectories;
+    // Other programs lock the device under its own name, a /dev/serial/by-id link under the
+    // name of the device it leads to.
+    std::vector<std::string> names = {lockFileName(path)};
+    std::error_code ec;
+    const std::string target = std::filesystem::canonical(path, ec).string();
+    if (!ec && target != path) names.push_back(lockFileName(target));
+    for (const std::string& directory : directories) {
+        for (const std::string& name : names) {
+            if (const long pid = lockHolderIn(directory + "/" + name); pid != 0) {
+                facts.lockHolder = pid;
+                facts.lockHolderName = processName(pid);
+                return facts;
+            }
+        }
+    }
+#endif
+    return facts;
+}
 
 CMSComm::CMSComm(PortMap ports, QObject* parent)
     : CMSComm(std::move(ports), setLineOnPort, parent) {}
@@ -82,7 +263,13 @@ void CMSComm::SetPortOpen(bool open) {
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString reason = m_port.errorString();
         m_port.clearError();
-        refuse(QStringLiteral("Cannot open %1: %2").arg(portLabel(), reason));
+        const QString path = m_ports.devicePath(m_commPort);
+        const std::string advice = openRefusalAdvice(
+            probeOpenRefusal(path.toStdString(), reason),
+            QStringLiteral("COM%1").arg(m_commPort).toStdString(), path.toStdString());
+        QString text = QStringLiteral("Cannot open %1: %2").arg(portLabel(), reason);
+        if (!advice.empty()) text += QStringLiteral(": ") + QString::fromStdString(advice);
+        refuse(text);
     }
     ++m_opens;
     m_lost = false;

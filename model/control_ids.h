@@ -138,11 +138,39 @@ inline constexpr ControlId kCurrentGear = 1068;
 
 }  // namespace control
 
-/// One parameter display of the main window: its control ID and the label of its frame
-/// (LEDs carry the label inside them).
+/// The group frame a parameter display sits in.
+enum class DisplayGroup : std::uint8_t { Common, TruckOnly, BusOnly };
+
+/// The captions of those frames, as the window shows them.
+inline constexpr std::string_view kCommonGroupCaption =
+    "Parameters for Bus and Quennet Truck-Standard";
+inline constexpr std::string_view kTruckOnlyGroupCaption = "Quennet Truck only parameters";
+inline constexpr std::string_view kBusOnlyGroupCaption = "Quennet Bus only parameters";
+
+[[nodiscard]] constexpr std::string_view caption(DisplayGroup group) {
+    switch (group) {
+        case DisplayGroup::Common:
+            return kCommonGroupCaption;
+        case DisplayGroup::TruckOnly:
+            return kTruckOnlyGroupCaption;
+        case DisplayGroup::BusOnly:
+            return kBusOnlyGroupCaption;
+    }
+    return kCommonGroupCaption;
+}
+
+/// A numeric display that keeps the display's own default decimals (one).
+inline constexpr int kDisplayDefaultDecimals = -1;
+
+/// One parameter display of the main window: its control ID, the label of its frame (LEDs
+/// carry the label inside them), its group and, for numeric displays, the units text that
+/// follows the number (with its leading blank) and its decimals.
 struct DisplayEntry {
     ControlId id;
     std::string_view label;
+    DisplayGroup group = DisplayGroup::Common;
+    std::string_view units = {};
+    int decimals = kDisplayDefaultDecimals;
 };
 
 inline constexpr std::size_t kNumericDisplayCount = 41;
@@ -152,98 +180,123 @@ inline constexpr std::size_t kTextDisplayCount = 38;
 /// The numeric displays in window order: the right-hand box row by row, then the truck box,
 /// then the bus box. Presentation::numbers uses the same order.
 inline constexpr std::array<DisplayEntry, kNumericDisplayCount> kNumericDisplays{{
-    {control::kEngineTotalFuelUsed, "Engine total fuel used"},
-    {control::kActualEngineTorque, "Actual Engine % Torque"},
-    {control::kFuelLevel1, "Fuel Level 1"},
-    {control::kFuelLevel2, "Fuel Level 2"},
-    {control::kEngineSpeed, "Engine speed"},
-    {control::kEngineTotalHours, "Engine total hours of Operation"},
-    {control::kHrTotalVehicleDistance, "HR-total vehicle distance"},
-    {control::kTachographVehicleSpeed, "Tachograph vehicle Speed"},
-    {control::kAmbientAirTemperature, "Ambient Air Temperature"},
-    {control::kEngineCoolantTemperature, "Engine coolant temperature"},
-    {control::kFuelRate, "Fuel Rate"},
-    {control::kInstantaneousFuelEconomy, "Instantaneous Fuel Economy"},
-    {control::kServiceBrakeAirPressure1, "Service brake air pressure #1"},
-    {control::kServiceBrakeAirPressure2, "Service brake air pressure #2"},
-    {control::kDefTank1Level, "Aftertreatment 1 DEF Tank 1 Level"},
-    {control::kHrEngineTotalFuelUsed, "HR-engine total fuel used"},
-    {control::kTotalFuelUsedGaseous, "Total Fuel Used (Gaseous)"},
-    {control::kBrakePedalPosition, "Brake Pedal Position"},
-    {control::kAcceleratorPedalPosition1, "Accelerator pedal position 1"},
-    {control::kRetarderSelection, "Retarder Selection, non-engine"},
-    {control::kActualRetarderTorque, "Actual Retarder - % Torque"},
-    {control::kWheelBasedSpeed, "Wheel based Speed"},
-    {control::kEnginePercentLoad, "Engine % Load"},
-    {control::kGrossCombinationWeight, "Gross Combination V.W."},
-    {control::kServiceDistance, "Service distance"},
-    {control::kAxleWeight00, "axle weight (location 00)"},
-    {control::kAxleWeight01, "axle weight (location 01)"},
-    {control::kAxleWeight10, "axle weight (location 10)"},
-    {control::kAxleWeight11, "axle weight (location 11)"},
-    {control::kAxleWeight12, "axle weight (location 12)"},
-    {control::kAxleWeight13, "axle weight (location 13)"},
-    {control::kAxleWeight20, "axle weight (location 20)"},
-    {control::kAxleWeight21, "axle weight (location 21)"},
-    {control::kAxleWeight22, "axle weight (location 22)"},
-    {control::kAxleWeight23, "axle weight (location 23)"},
-    {control::kBatteryRemainingCharge, "H.Battery Remain. Charge"},
-    {control::kSteeringWheelAngle, "Steering Wheel Angle"},
-    {control::kBellowPressureFrontLeft, "Bellow P. Front Left"},
-    {control::kBellowPressureFrontRight, "Bellow P. Front Right"},
-    {control::kBellowPressureRearLeft, "Bellow P. Rear Left"},
-    {control::kBellowPressureRearRight, "Bellow P. Rear Right"},
+    {control::kEngineTotalFuelUsed, "Engine total fuel used", DisplayGroup::Common, " L",
+     kDisplayDefaultDecimals},
+    {control::kActualEngineTorque, "Actual Engine % Torque", DisplayGroup::Common, " %", 0},
+    {control::kFuelLevel1, "Fuel Level 1", DisplayGroup::Common, " %", kDisplayDefaultDecimals},
+    {control::kFuelLevel2, "Fuel Level 2", DisplayGroup::Common, " %", kDisplayDefaultDecimals},
+    {control::kEngineSpeed, "Engine speed", DisplayGroup::Common, " rpm", 3},
+    {control::kEngineTotalHours, "Engine total hours of Operation", DisplayGroup::Common, " hr", 2},
+    {control::kHrTotalVehicleDistance, "HR-total vehicle distance", DisplayGroup::Common, " m", 0},
+    {control::kTachographVehicleSpeed, "Tachograph vehicle Speed", DisplayGroup::Common, " km/hr",
+     3},
+    {control::kAmbientAirTemperature, "Ambient Air Temperature", DisplayGroup::Common, " °C", 5},
+    {control::kEngineCoolantTemperature, "Engine coolant temperature", DisplayGroup::Common, " °C",
+     0},
+    {control::kFuelRate, "Fuel Rate", DisplayGroup::Common, " L/hr", 2},
+    {control::kInstantaneousFuelEconomy, "Instantaneous Fuel Economy", DisplayGroup::Common,
+     " km/L", 2},
+    {control::kServiceBrakeAirPressure1, "Service brake air pressure #1", DisplayGroup::Common,
+     " kPa", 0},
+    {control::kServiceBrakeAirPressure2, "Service brake air pressure #2", DisplayGroup::Common,
+     " kPa", 0},
+    {control::kDefTank1Level, "Aftertreatment 1 DEF Tank 1 Level", DisplayGroup::Common, " %",
+     kDisplayDefaultDecimals},
+    {control::kHrEngineTotalFuelUsed, "HR-engine total fuel used", DisplayGroup::Common, " L", 3},
+    {control::kTotalFuelUsedGaseous, "Total Fuel Used (Gaseous)", DisplayGroup::Common, " kg",
+     kDisplayDefaultDecimals},
+    {control::kBrakePedalPosition, "Brake Pedal Position", DisplayGroup::Common, " %",
+     kDisplayDefaultDecimals},
+    {control::kAcceleratorPedalPosition1, "Accelerator pedal position 1", DisplayGroup::Common,
+     " %", kDisplayDefaultDecimals},
+    {control::kRetarderSelection, "Retarder Selection, non-engine", DisplayGroup::Common, " %",
+     kDisplayDefaultDecimals},
+    {control::kActualRetarderTorque, "Actual Retarder - % Torque", DisplayGroup::Common, " %", 0},
+    {control::kWheelBasedSpeed, "Wheel based Speed", DisplayGroup::Common, " km/hr", 3},
+    {control::kEnginePercentLoad, "Engine % Load", DisplayGroup::TruckOnly, " %", 0},
+    {control::kGrossCombinationWeight, "Gross Combination V.W.", DisplayGroup::TruckOnly, " kg", 0},
+    {control::kServiceDistance, "Service distance", DisplayGroup::TruckOnly, " km", 0},
+    {control::kAxleWeight00, "axle weight (location 00)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight01, "axle weight (location 01)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight10, "axle weight (location 10)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight11, "axle weight (location 11)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight12, "axle weight (location 12)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight13, "axle weight (location 13)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight20, "axle weight (location 20)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight21, "axle weight (location 21)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight22, "axle weight (location 22)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kAxleWeight23, "axle weight (location 23)", DisplayGroup::TruckOnly, " kg",
+     kDisplayDefaultDecimals},
+    {control::kBatteryRemainingCharge, "H.Battery Remain. Charge", DisplayGroup::BusOnly, " %", 4},
+    {control::kSteeringWheelAngle, "Steering Wheel Angle", DisplayGroup::BusOnly, " rad", 3},
+    {control::kBellowPressureFrontLeft, "Bellow P. Front Left", DisplayGroup::BusOnly, " kPa",
+     kDisplayDefaultDecimals},
+    {control::kBellowPressureFrontRight, "Bellow P. Front Right", DisplayGroup::BusOnly, " kPa",
+     kDisplayDefaultDecimals},
+    {control::kBellowPressureRearLeft, "Bellow P. Rear Left", DisplayGroup::BusOnly, " kPa",
+     kDisplayDefaultDecimals},
+    {control::kBellowPressureRearRight, "Bellow P. Rear Right", DisplayGroup::BusOnly, " kPa",
+     kDisplayDefaultDecimals},
 }};
 
 /// The LEDs in window order. Presentation::leds uses the same order.
 inline constexpr std::array<DisplayEntry, kLedCount> kLeds{{
-    {control::kCruiseLed, "Cruise"},
-    {control::kParkingLed, "Parking"},
-    {control::kBrakeLed, "Brake"},
-    {control::kClutchLed, "Clutch"},
+    {control::kCruiseLed, "Cruise", DisplayGroup::Common},
+    {control::kParkingLed, "Parking", DisplayGroup::Common},
+    {control::kBrakeLed, "Brake", DisplayGroup::Common},
+    {control::kClutchLed, "Clutch", DisplayGroup::Common},
 }};
 
 /// The read-only text boxes that the presentation writes, in window order.
 /// Presentation::texts uses the same order.
 inline constexpr std::array<DisplayEntry, kTextDisplayCount> kTextDisplays{{
-    {control::kVehicleIdentificationNumber, "Vehicle Identification number"},
-    {control::kDriver1WorkingState, "Driver 1 working state"},
-    {control::kDriver2WorkingState, "Driver 2 working state"},
-    {control::kVehicleMotion, "Vehicle motion"},
-    {control::kDriver1TimeRelatedStates, "Driver 1 time related states"},
-    {control::kDriver1Card, "Driver 1 Card"},
-    {control::kDriver2TimeRelatedStates, "Driver 2 time related states"},
-    {control::kDriver2Card, "Driver 2 Card"},
-    {control::kDriver1Id, "Driver 1 ID"},
-    {control::kDriver2Id, "Driver 2 ID"},
-    {control::kRetarderTorqueMode, "Retarder Torque Mode"},
-    {control::kSystemEvent, "System event"},
-    {control::kDirectionIndicator, "Direction indicator"},
-    {control::kVehicleOverspeed, "Vehicle Overspeed"},
-    {control::kTachographPerformance, "Tachograph performance"},
-    {control::kHandlingInformation, "Handling information"},
-    {control::kDiagnosticsSupported, "Diagnostics supported"},
-    {control::kRequestsSupported, "Requests supported"},
-    {control::kSwVersionSupported, "SW-version supported"},
-    {control::kTellTaleId0, "TellTale status x, ID=0"},
-    {control::kTellTaleId1, "TellTale status x, ID=1"},
-    {control::kTellTaleId2, "TellTale status x, ID=2"},
-    {control::kTellTaleId3, "TellTale status x, ID=3"},
-    {control::kFuelType, "Fuel Type"},
-    {control::kCruiseControlStates, "Cruise Control States"},
-    {control::kTellTaleId4, "TellTale status x, ID=4"},
-    {control::kPtoEngaged, "At least 1 PTO engaged"},
-    {control::kPtoState, "PTO State"},
-    {control::kDoorsStatus2, "Status 2 of doors"},
-    {control::kRampWheelChairLift, "Ramp/Wheel chairlift"},
-    {control::kDoorsPosition, "Position of doors"},
-    {control::kDateTime, "yy/mm/dd/hr/min/sec"},
-    {control::kDoorsLockStatus, "Lock status door 1-10"},
-    {control::kDoorsOpenStatus, "Open status door 1-10"},
-    {control::kDoorsEnableStatus, "Enable status door 1-10"},
-    {control::kAlternatorStatus, "Alternator status 1-4"},
-    {control::kSelectedGear, "Selected Gear"},
-    {control::kCurrentGear, "Current Gear"},
+    {control::kVehicleIdentificationNumber, "Vehicle Identification number", DisplayGroup::Common},
+    {control::kDriver1WorkingState, "Driver 1 working state", DisplayGroup::Common},
+    {control::kDriver2WorkingState, "Driver 2 working state", DisplayGroup::Common},
+    {control::kVehicleMotion, "Vehicle motion", DisplayGroup::Common},
+    {control::kDriver1TimeRelatedStates, "Driver 1 time related states", DisplayGroup::Common},
+    {control::kDriver1Card, "Driver 1 Card", DisplayGroup::Common},
+    {control::kDriver2TimeRelatedStates, "Driver 2 time related states", DisplayGroup::Common},
+    {control::kDriver2Card, "Driver 2 Card", DisplayGroup::Common},
+    {control::kDriver1Id, "Driver 1 ID", DisplayGroup::Common},
+    {control::kDriver2Id, "Driver 2 ID", DisplayGroup::Common},
+    {control::kRetarderTorqueMode, "Retarder Torque Mode", DisplayGroup::Common},
+    {control::kSystemEvent, "System event", DisplayGroup::Common},
+    {control::kDirectionIndicator, "Direction indicator", DisplayGroup::Common},
+    {control::kVehicleOverspeed, "Vehicle Overspeed", DisplayGroup::Common},
+    {control::kTachographPerformance, "Tachograph performance", DisplayGroup::Common},
+    {control::kHandlingInformation, "Handling information", DisplayGroup::Common},
+    {control::kDiagnosticsSupported, "Diagnostics supported", DisplayGroup::Common},
+    {control::kRequestsSupported, "Requests supported", DisplayGroup::Common},
+    {control::kSwVersionSupported, "SW-version supported", DisplayGroup::Common},
+    {control::kTellTaleId0, "TellTale status x, ID=0", DisplayGroup::Common},
+    {control::kTellTaleId1, "TellTale status x, ID=1", DisplayGroup::Common},
+    {control::kTellTaleId2, "TellTale status x, ID=2", DisplayGroup::Common},
+    {control::kTellTaleId3, "TellTale status x, ID=3", DisplayGroup::Common},
+    {control::kFuelType, "Fuel Type", DisplayGroup::Common},
+    {control::kCruiseControlStates, "Cruise Control States", DisplayGroup::Common},
+    {control::kTellTaleId4, "TellTale status x, ID=4", DisplayGroup::Common},
+    {control::kPtoEngaged, "At least 1 PTO engaged", DisplayGroup::TruckOnly},
+    {control::kPtoState, "PTO State", DisplayGroup::TruckOnly},
+    {control::kDoorsStatus2, "Status 2 of doors", DisplayGroup::BusOnly},
+    {control::kRampWheelChairLift, "Ramp/Wheel chairlift", DisplayGroup::BusOnly},
+    {control::kDoorsPosition, "Position of doors", DisplayGroup::BusOnly},
+    {control::kDateTime, "yy/mm/dd/hr/min/sec", DisplayGroup::BusOnly},
+    {control::kDoorsLockStatus, "Lock status door 1-10", DisplayGroup::BusOnly},
+    {control::kDoorsOpenStatus, "Open status door 1-10", DisplayGroup::BusOnly},
+    {control::kDoorsEnableStatus, "Enable status door 1-10", DisplayGroup::BusOnly},
+    {control::kAlternatorStatus, "Alternator status 1-4", DisplayGroup::BusOnly},
+    {control::kSelectedGear, "Selected Gear", DisplayGroup::BusOnly},
+    {control::kCurrentGear, "Current Gear", DisplayGroup::BusOnly},
 }};
 
 /// Index of `id` in `table`, or table.size() when it is not there. Usable at compile time,

@@ -307,10 +307,17 @@ def identifying(args):
 
 
 def identities(path):
+    """Identifications recorded so far: the row an identification writes shows the boxes as the
+    disconnection before it left them, the VIN box blank."""
     try:
-        with open(path, newline="") as f:
-            return sum(1 for line in f if line.startswith("# model:"))
-    except OSError:
+        with open(path, newline="", encoding="utf-8") as f:
+            reader = csv.reader(f)
+            header = next(reader, None)
+            if not header:
+                return 0
+            vin = header.index("Vehicle Identification number")
+            return sum(1 for row in reader if len(row) == len(header) and row[vin] == " ")
+    except (OSError, ValueError):
         return 0
 
 
@@ -365,19 +372,17 @@ def noisy(args):
         orvale.terminate()
         orvale.wait(10)
         # Every row of the same position must show the same values (the date and time box
-        # aside), and no position may lie outside what the device sends. Rows of a teardown
-        # (the VIN box blank) show the reset window, not a broadcast: counted apart.
+        # aside), and no position may lie outside what the device sends. The row of an
+        # identification (the VIN box blank) shows the window a disconnection left, not a
+        # broadcast: counted apart.
         shown, rows, odd, teardowns = {}, 0, [], 0
-        with open(log, newline="") as f:
+        with open(log, newline="", encoding="utf-8") as f:
             reader = csv.reader(f)
             header = next(reader)
             date = header.index("yy/mm/dd/hr/min/sec")
             vin = header.index("Vehicle Identification number")
-            data = [row for row in reader
-                    if row and not row[0].startswith("#") and len(row) == len(header)]
-            # A teardown writes two rows: the evaluation at position 0, then the blanked boxes.
+            data = [row for row in reader if len(row) == len(header)]
             reset = {i for i, row in enumerate(data) if row[vin] == " "}
-            reset |= {i - 1 for i in reset if i > 0}
             teardowns = len(reset)
             for i, row in enumerate(data):
                 if i in reset:
@@ -389,7 +394,7 @@ def noisy(args):
                     odd.append(row[:3])
         print(f"{args.minutes} minutes at one corrupt byte in 1000: {rows} rows from broadcasts "
               f"at {len(shown)} positions, {len(odd)} showing what no valid broadcast carried; "
-              f"{teardowns} teardown rows")
+              f"{teardowns} identification rows")
         for row in odd[:10]:
             print("  ", row)
     finally:

@@ -47,6 +47,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     SimOptions& options = *parsed.options;
+    // A device Orvale will not work with is a test case like any other; say what to expect.
+    const std::string note =
+        unusualDeviceNote(options.faults.productIdOverride.value_or(options.device.productId),
+                          options.device.versionByte, options.device.revision);
+    if (!note.empty()) {
+        std::cerr << program << ": " << note << '\n';
+    }
     if (!options.clockGiven) {
         options.device.clockStartMs = localTimeOfDayMs();
     }

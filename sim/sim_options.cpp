@@ -1,5 +1,6 @@
 #include "sim/sim_options.h"
 
+#include "link/protocol.h"
 #include "sim/control_channel.h"
 
 #include <array>
@@ -246,6 +247,40 @@ ParsedOptions parseOptions(std::span<const std::string_view> args) {
     return result;
 }
 
+std::string knownModelsHelp() {
+    std::string text = "Product IDs of the models Orvale knows:\n";
+    for (std::uint8_t id = 8; id <= 15; ++id) {
+        std::string line = (id < 10 ? "   " : "  ") + std::to_string(id) + "  ";
+        line += *link::modelName(id);
+        if (link::isPlusModel(id)) {
+            line.resize(28, ' ');
+            line += "remote-controllable on firmware 0.3B or 0.3C";
+        }
+        text += line + '\n';
+    }
+    text +=
+        "On other firmware Orvale shows the device's identity only; any other product ID it\n"
+        "shows as \"Wrong ID\" and drops.\n";
+    return text;
+}
+
+std::string unusualDeviceNote(std::uint8_t productId, std::uint8_t versionByte, char revision) {
+    const auto model = link::modelName(productId);
+    if (!model) {
+        return "the simulated device reports product ID " + std::to_string(productId) +
+               ", which Orvale shows as \"Wrong ID\" and drops";
+    }
+    const auto version =
+        link::firmwareVersionText(static_cast<std::uint16_t>(versionByte + 1u), revision);
+    std::string_view firmware(version.data(), version.size());
+    if (firmware == " 0.3B" || firmware == " 0.3C") {
+        return {};
+    }
+    if (firmware.starts_with(' ')) firmware.remove_prefix(1);
+    return "the simulated " + std::string(*model) + " reports firmware " + std::string(firmware) +
+           ": Orvale shows its identity only, with the message that it needs 0.3B or 0.3C";
+}
+
 std::string usage(std::string_view program) {
     std::string text = "Usage: ";
     text += program;
@@ -257,7 +292,7 @@ line as a pulled USB adapter would; SIGUSR2 makes a new one.
 
 Device:
   --link PATH          keep a symlink at PATH pointing to the current slave device
-  --model ID           product ID 0..255 (default 15, Quennet Duo Plus)
+  --model ID           product ID 0..255 (default 15, Quennet Duo Plus; see below)
   --serial N           serial number (default 12345)
   --firmware TEXT      firmware version and revision letter (default 0.3B)
   --build TEXT         firmware build text, padded or cut to 22 characters
@@ -270,6 +305,9 @@ Device:
                        of a sweep 0..100..0, so that every broadcast changes the displays
   --no-settings-ack    take CAN baud rate and VIN style commands without answering
 
+)";
+    text += knownModelsHelp();
+    text += R"(
 Faults:
   --silent             send nothing (commands are still taken)
   --bad-checksums      spoil the checksum of every checksummed frame

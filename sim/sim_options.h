@@ -45,4 +45,15 @@ ParsedOptions parseOptions(std::span<const std::string_view> args);
 /// The --help text.
 std::string usage(std::string_view program);
 
+/// The product IDs Orvale knows (8 to 15), one line each with the model name and, for the Plus
+/// models, that they can be remote-controlled; then what becomes of any other device. For the
+/// --help texts of quennet-sim and Orvale.
+std::string knownModelsHelp();
+
+/// What Orvale's window makes of a device that reports `productId` and firmware `versionByte`
+/// with `revision`, when it does not take it as a working device: a product ID outside 8 to 15,
+/// or firmware other than 0.3B and 0.3C. One line without its end; empty for a device taken as
+/// it is. Such a device is a good test, so it is never refused; the line tells what to expect.
+std::string unusualDeviceNote(std::uint8_t productId, std::uint8_t versionByte, char revision);
+
 }  // namespace orvale::sim

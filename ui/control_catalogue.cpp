@@ -17,17 +17,55 @@ constexpr ControlSpec button(int id, K kind, std::string_view caption, bool enab
     return {id, kind, caption, {}, kDefaultDecimals, enabled, true, box, group, {}};
 }
 
-constexpr ControlSpec edit(int id, std::string_view label, DluRect box, G group) {
-    return {id, K::ReadOnlyEdit, label, {}, kDefaultDecimals, true, true, box, group, {}};
+// An identity box of the connect group: its label is its own.
+constexpr ControlSpec identityBox(int id, std::string_view label, DluRect box) {
+    return {id, K::ReadOnlyEdit, label, {}, kDefaultDecimals, true, true, box, G::Connect, {}};
 }
 
-constexpr ControlSpec display(int id, std::string_view label, std::string_view units, int decimals,
-                              DluRect box, G group) {
-    return {id, K::NumericDisplay, label, units, decimals, true, true, box, group, {}};
+// The parameter displays take their label, units, decimals and group from the model's tables,
+// which every view of the displays shares.
+template <std::size_t N>
+constexpr const model::DisplayEntry* findIn(const std::array<model::DisplayEntry, N>& table,
+                                            model::ControlId id) {
+    const std::size_t index = model::indexOf(table, id);
+    return index < N ? &table[index] : nullptr;
 }
 
-constexpr ControlSpec led(int id, std::string_view label, DluRect box) {
-    return {id, K::Led, label, {}, kDefaultDecimals, true, true, box, G::Common, {}};
+constexpr const model::DisplayEntry& entryFor(model::ControlId id) {
+    if (const auto* number = findIn(model::kNumericDisplays, id)) return *number;
+    if (const auto* led = findIn(model::kLeds, id)) return *led;
+    if (const auto* text = findIn(model::kTextDisplays, id)) return *text;
+    throw "not a parameter display";  // reached only while compiling, as an error
+}
+
+constexpr G groupOf(model::DisplayGroup group) {
+    switch (group) {
+        case model::DisplayGroup::TruckOnly:
+            return G::TruckOnly;
+        case model::DisplayGroup::BusOnly:
+            return G::BusOnly;
+        case model::DisplayGroup::Common:
+            break;
+    }
+    return G::Common;
+}
+
+constexpr ControlSpec edit(model::ControlId id, DluRect box) {
+    const model::DisplayEntry& entry = entryFor(id);
+    return {id,  K::ReadOnlyEdit,      entry.label, {}, kDefaultDecimals, true, true,
+            box, groupOf(entry.group), {}};
+}
+
+constexpr ControlSpec display(model::ControlId id, DluRect box) {
+    const model::DisplayEntry& entry = entryFor(id);
+    return {id,  K::NumericDisplay,    entry.label, entry.units, entry.decimals, true, true,
+            box, groupOf(entry.group), {}};
+}
+
+constexpr ControlSpec led(model::ControlId id, DluRect box) {
+    const model::DisplayEntry& entry = entryFor(id);
+    return {id,   K::Led, entry.label,          {}, kDefaultDecimals, true,
+            true, box,    groupOf(entry.group), {}};
 }
 
 constexpr int kDefault = kDefaultDecimals;
@@ -45,20 +83,14 @@ constexpr std::array kGroups{
               CaptionAlignment::Left,
               G::ControlPanel},
     GroupSpec{G::TruckOnly,
-              "Quennet Truck only parameters",
+              model::kTruckOnlyGroupCaption,
               {6, 189, 358, 132},
               CaptionAlignment::Centre,
               {}},
-    GroupSpec{G::BusOnly,
-              "Quennet Bus only parameters",
-              {6, 331, 358, 123},
-              CaptionAlignment::Centre,
-              {}},
-    GroupSpec{G::Common,
-              "Parameters for Bus and Quennet Truck-Standard",
-              {370, 8, 341, 447},
-              CaptionAlignment::Centre,
-              {}},
+    GroupSpec{
+        G::BusOnly, model::kBusOnlyGroupCaption, {6, 331, 358, 123}, CaptionAlignment::Centre, {}},
+    GroupSpec{
+        G::Common, model::kCommonGroupCaption, {370, 8, 341, 447}, CaptionAlignment::Centre, {}},
 };
 
 constexpr std::array kStaticTexts{
@@ -95,12 +127,12 @@ constexpr std::array kControls{
     button(C::kConnect, K::PushButton, "C&onnect", true, {119, 29, 62, 14}, G::Connect),
     button(C::kDisconnect, K::PushButton, "D&isconnect", false, {208, 29, 62, 14}, G::Connect),
     button(C::kExit, K::DefaultPushButton, "E&xit", true, {292, 29, 50, 14}, G::Connect),
-    edit(C::kProductId, "Product ID", {21, 56, 100, 14}, G::Connect),
-    edit(C::kSerialNumber, "Serial Number", {135, 56, 100, 14}, G::Connect),
-    edit(C::kFirmwareVersion, "Firmware Version", {248, 56, 100, 14}, G::Connect),
-    edit(C::kCanBaudRate, "CAN Baud Rate", {21, 85, 100, 14}, G::Connect),
-    edit(C::kVinStyle, "VIN Style", {135, 85, 100, 14}, G::Connect),
-    edit(C::kFirmwareBuild, "Firmware Build #", {248, 85, 100, 14}, G::Connect),
+    identityBox(C::kProductId, "Product ID", {21, 56, 100, 14}),
+    identityBox(C::kSerialNumber, "Serial Number", {135, 56, 100, 14}),
+    identityBox(C::kFirmwareVersion, "Firmware Version", {248, 56, 100, 14}),
+    identityBox(C::kCanBaudRate, "CAN Baud Rate", {21, 85, 100, 14}),
+    identityBox(C::kVinStyle, "VIN Style", {135, 85, 100, 14}),
+    identityBox(C::kFirmwareBuild, "Firmware Build #", {248, 85, 100, 14}),
 
     // Step 2: Remote Control the Quennet
     ControlSpec{C::kSlider,
@@ -119,130 +151,93 @@ constexpr std::array kControls{
     button(C::kQuiet, K::CheckBox, "&Quiet", false, {103, 157, 33, 10}, G::RemoteControl),
 
     // Parameters for Bus and Quennet Truck-Standard
-    edit(C::kVehicleIdentificationNumber, "Vehicle Identification number", {377, 27, 115, 14},
-         G::Common),
-    display(C::kEngineTotalFuelUsed, "Engine total fuel used", " L", kDefault, {502, 27, 96, 14},
-            G::Common),
-    display(C::kActualEngineTorque, "Actual Engine % Torque", " %", 0, {607, 27, 96, 14},
-            G::Common),
-    edit(C::kDriver1WorkingState, "Driver 1 working state", {377, 54, 115, 14}, G::Common),
-    display(C::kFuelLevel1, "Fuel Level 1", " %", kDefault, {502, 54, 96, 14}, G::Common),
-    display(C::kFuelLevel2, "Fuel Level 2", " %", kDefault, {607, 54, 96, 14}, G::Common),
-    edit(C::kDriver2WorkingState, "Driver 2 working state", {377, 80, 115, 14}, G::Common),
-    display(C::kEngineSpeed, "Engine speed", " rpm", 3, {502, 80, 96, 14}, G::Common),
-    display(C::kEngineTotalHours, "Engine total hours of Operation", " hr", 2, {607, 80, 96, 14},
-            G::Common),
-    edit(C::kVehicleMotion, "Vehicle motion", {377, 107, 115, 14}, G::Common),
-    display(C::kHrTotalVehicleDistance, "HR-total vehicle distance", " m", 0, {502, 107, 96, 14},
-            G::Common),
-    display(C::kTachographVehicleSpeed, "Tachograph vehicle Speed", " km/hr", 3, {607, 107, 96, 14},
-            G::Common),
-    edit(C::kDriver1TimeRelatedStates, "Driver 1 time related states", {377, 134, 115, 14},
-         G::Common),
-    display(C::kAmbientAirTemperature, "Ambient Air Temperature", " °C", 5, {502, 134, 96, 14},
-            G::Common),
-    display(C::kEngineCoolantTemperature, "Engine coolant temperature", " °C", 0,
-            {607, 134, 96, 14}, G::Common),
-    edit(C::kDriver1Card, "Driver 1 Card", {377, 161, 115, 14}, G::Common),
-    display(C::kFuelRate, "Fuel Rate", " L/hr", 2, {502, 161, 96, 14}, G::Common),
-    display(C::kInstantaneousFuelEconomy, "Instantaneous Fuel Economy", " km/L", 2,
-            {608, 161, 96, 14}, G::Common),
-    edit(C::kDriver2TimeRelatedStates, "Driver 2 time related states", {377, 188, 115, 14},
-         G::Common),
-    display(C::kServiceBrakeAirPressure1, "Service brake air pressure #1", " kPa", 0,
-            {502, 188, 96, 14}, G::Common),
-    display(C::kServiceBrakeAirPressure2, "Service brake air pressure #2", " kPa", 0,
-            {608, 188, 96, 14}, G::Common),
-    edit(C::kDriver2Card, "Driver 2 Card", {377, 216, 115, 14}, G::Common),
-    edit(C::kDriver1Id, "Driver 1 ID", {502, 216, 96, 14}, G::Common),
-    edit(C::kDriver2Id, "Driver 2 ID", {608, 216, 96, 14}, G::Common),
-    edit(C::kRetarderTorqueMode, "Retarder Torque Mode", {377, 243, 115, 14}, G::Common),
-    edit(C::kSystemEvent, "System event", {502, 243, 96, 14}, G::Common),
-    edit(C::kDirectionIndicator, "Direction indicator", {608, 243, 96, 14}, G::Common),
-    edit(C::kVehicleOverspeed, "Vehicle Overspeed", {377, 270, 75, 14}, G::Common),
-    edit(C::kTachographPerformance, "Tachograph performance", {463, 270, 75, 14}, G::Common),
-    edit(C::kHandlingInformation, "Handling information", {549, 270, 75, 14}, G::Common),
-    led(C::kCruiseLed, "Cruise", {632, 270, 33, 14}),
-    led(C::kParkingLed, "Parking", {672, 270, 33, 14}),
-    edit(C::kDiagnosticsSupported, "Diagnostics supported", {377, 297, 75, 14}, G::Common),
-    edit(C::kRequestsSupported, "Requests supported", {464, 297, 75, 14}, G::Common),
-    edit(C::kSwVersionSupported, "SW-version supported", {549, 297, 75, 14}, G::Common),
-    led(C::kBrakeLed, "Brake", {632, 297, 33, 14}),
-    led(C::kClutchLed, "Clutch", {672, 297, 33, 14}),
-    display(C::kDefTank1Level, "Aftertreatment 1 DEF Tank 1 Level", " %", kDefault,
-            {377, 323, 115, 14}, G::Common),
-    display(C::kHrEngineTotalFuelUsed, "HR-engine total fuel used", " L", 3, {502, 323, 96, 14},
-            G::Common),
-    edit(C::kTellTaleId0, "TellTale status x, ID=0", {608, 323, 96, 14}, G::Common),
-    display(C::kTotalFuelUsedGaseous, "Total Fuel Used (Gaseous)", " kg", kDefault,
-            {377, 350, 115, 14}, G::Common),
-    display(C::kBrakePedalPosition, "Brake Pedal Position", " %", kDefault, {502, 350, 96, 14},
-            G::Common),
-    edit(C::kTellTaleId1, "TellTale status x, ID=1", {608, 350, 96, 14}, G::Common),
-    display(C::kAcceleratorPedalPosition1, "Accelerator pedal position 1", " %", kDefault,
-            {502, 377, 96, 14}, G::Common),
-    display(C::kRetarderSelection, "Retarder Selection, non-engine", " %", kDefault,
-            {377, 378, 115, 14}, G::Common),
-    edit(C::kTellTaleId2, "TellTale status x, ID=2", {608, 378, 96, 14}, G::Common),
-    display(C::kActualRetarderTorque, "Actual Retarder - % Torque", " %", 0, {377, 404, 115, 14},
-            G::Common),
-    edit(C::kTellTaleId3, "TellTale status x, ID=3", {608, 404, 96, 14}, G::Common),
-    display(C::kWheelBasedSpeed, "Wheel based Speed", " km/hr", 3, {502, 405, 96, 14}, G::Common),
-    edit(C::kFuelType, "Fuel Type", {377, 432, 115, 14}, G::Common),
-    edit(C::kCruiseControlStates, "Cruise Control States", {501, 432, 96, 14}, G::Common),
-    edit(C::kTellTaleId4, "TellTale status x, ID=4", {608, 432, 96, 14}, G::Common),
+    edit(C::kVehicleIdentificationNumber, {377, 27, 115, 14}),
+    display(C::kEngineTotalFuelUsed, {502, 27, 96, 14}),
+    display(C::kActualEngineTorque, {607, 27, 96, 14}),
+    edit(C::kDriver1WorkingState, {377, 54, 115, 14}),
+    display(C::kFuelLevel1, {502, 54, 96, 14}),
+    display(C::kFuelLevel2, {607, 54, 96, 14}),
+    edit(C::kDriver2WorkingState, {377, 80, 115, 14}),
+    display(C::kEngineSpeed, {502, 80, 96, 14}),
+    display(C::kEngineTotalHours, {607, 80, 96, 14}),
+    edit(C::kVehicleMotion, {377, 107, 115, 14}),
+    display(C::kHrTotalVehicleDistance, {502, 107, 96, 14}),
+    display(C::kTachographVehicleSpeed, {607, 107, 96, 14}),
+    edit(C::kDriver1TimeRelatedStates, {377, 134, 115, 14}),
+    display(C::kAmbientAirTemperature, {502, 134, 96, 14}),
+    display(C::kEngineCoolantTemperature, {607, 134, 96, 14}),
+    edit(C::kDriver1Card, {377, 161, 115, 14}),
+    display(C::kFuelRate, {502, 161, 96, 14}),
+    display(C::kInstantaneousFuelEconomy, {608, 161, 96, 14}),
+    edit(C::kDriver2TimeRelatedStates, {377, 188, 115, 14}),
+    display(C::kServiceBrakeAirPressure1, {502, 188, 96, 14}),
+    display(C::kServiceBrakeAirPressure2, {608, 188, 96, 14}),
+    edit(C::kDriver2Card, {377, 216, 115, 14}),
+    edit(C::kDriver1Id, {502, 216, 96, 14}),
+    edit(C::kDriver2Id, {608, 216, 96, 14}),
+    edit(C::kRetarderTorqueMode, {377, 243, 115, 14}),
+    edit(C::kSystemEvent, {502, 243, 96, 14}),
+    edit(C::kDirectionIndicator, {608, 243, 96, 14}),
+    edit(C::kVehicleOverspeed, {377, 270, 75, 14}),
+    edit(C::kTachographPerformance, {463, 270, 75, 14}),
+    edit(C::kHandlingInformation, {549, 270, 75, 14}),
+    led(C::kCruiseLed, {632, 270, 33, 14}),
+    led(C::kParkingLed, {672, 270, 33, 14}),
+    edit(C::kDiagnosticsSupported, {377, 297, 75, 14}),
+    edit(C::kRequestsSupported, {464, 297, 75, 14}),
+    edit(C::kSwVersionSupported, {549, 297, 75, 14}),
+    led(C::kBrakeLed, {632, 297, 33, 14}),
+    led(C::kClutchLed, {672, 297, 33, 14}),
+    display(C::kDefTank1Level, {377, 323, 115, 14}),
+    display(C::kHrEngineTotalFuelUsed, {502, 323, 96, 14}),
+    edit(C::kTellTaleId0, {608, 323, 96, 14}),
+    display(C::kTotalFuelUsedGaseous, {377, 350, 115, 14}),
+    display(C::kBrakePedalPosition, {502, 350, 96, 14}),
+    edit(C::kTellTaleId1, {608, 350, 96, 14}),
+    display(C::kAcceleratorPedalPosition1, {502, 377, 96, 14}),
+    display(C::kRetarderSelection, {377, 378, 115, 14}),
+    edit(C::kTellTaleId2, {608, 378, 96, 14}),
+    display(C::kActualRetarderTorque, {377, 404, 115, 14}),
+    edit(C::kTellTaleId3, {608, 404, 96, 14}),
+    display(C::kWheelBasedSpeed, {502, 405, 96, 14}),
+    edit(C::kFuelType, {377, 432, 115, 14}),
+    edit(C::kCruiseControlStates, {501, 432, 96, 14}),
+    edit(C::kTellTaleId4, {608, 432, 96, 14}),
 
     // Quennet Truck only parameters
-    edit(C::kPtoEngaged, "At least 1 PTO engaged", {15, 208, 74, 14}, G::TruckOnly),
-    edit(C::kPtoState, "PTO State", {104, 208, 74, 14}, G::TruckOnly),
-    display(C::kEnginePercentLoad, "Engine % Load", " %", 0, {193, 208, 74, 14}, G::TruckOnly),
-    display(C::kGrossCombinationWeight, "Gross Combination V.W.", " kg", 0, {15, 235, 74, 14},
-            G::TruckOnly),
-    display(C::kServiceDistance, "Service distance", " km", 0, {104, 235, 74, 14}, G::TruckOnly),
-    display(C::kAxleWeight00, "axle weight (location 00)", " kg", kDefault, {194, 235, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight01, "axle weight (location 01)", " kg", kDefault, {282, 235, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight10, "axle weight (location 10)", " kg", kDefault, {15, 262, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight11, "axle weight (location 11)", " kg", kDefault, {104, 262, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight12, "axle weight (location 12)", " kg", kDefault, {193, 262, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight13, "axle weight (location 13)", " kg", kDefault, {282, 262, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight20, "axle weight (location 20)", " kg", kDefault, {15, 289, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight21, "axle weight (location 21)", " kg", kDefault, {104, 289, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight22, "axle weight (location 22)", " kg", kDefault, {193, 289, 74, 14},
-            G::TruckOnly),
-    display(C::kAxleWeight23, "axle weight (location 23)", " kg", kDefault, {282, 289, 74, 14},
-            G::TruckOnly),
+    edit(C::kPtoEngaged, {15, 208, 74, 14}),
+    edit(C::kPtoState, {104, 208, 74, 14}),
+    display(C::kEnginePercentLoad, {193, 208, 74, 14}),
+    display(C::kGrossCombinationWeight, {15, 235, 74, 14}),
+    display(C::kServiceDistance, {104, 235, 74, 14}),
+    display(C::kAxleWeight00, {194, 235, 74, 14}),
+    display(C::kAxleWeight01, {282, 235, 74, 14}),
+    display(C::kAxleWeight10, {15, 262, 74, 14}),
+    display(C::kAxleWeight11, {104, 262, 74, 14}),
+    display(C::kAxleWeight12, {193, 262, 74, 14}),
+    display(C::kAxleWeight13, {282, 262, 74, 14}),
+    display(C::kAxleWeight20, {15, 289, 74, 14}),
+    display(C::kAxleWeight21, {104, 289, 74, 14}),
+    display(C::kAxleWeight22, {193, 289, 74, 14}),
+    display(C::kAxleWeight23, {282, 289, 74, 14}),
 
     // Quennet Bus only parameters
-    edit(C::kDoorsStatus2, "Status 2 of doors", {15, 350, 74, 14}, G::BusOnly),
-    edit(C::kRampWheelChairLift, "Ramp/Wheel chairlift", {104, 350, 74, 14}, G::BusOnly),
-    edit(C::kDoorsPosition, "Position of doors", {191, 350, 76, 14}, G::BusOnly),
-    edit(C::kDateTime, "yy/mm/dd/hr/min/sec", {282, 350, 74, 14}, G::BusOnly),
-    edit(C::kDoorsLockStatus, "Lock status door 1-10", {15, 377, 74, 14}, G::BusOnly),
-    edit(C::kDoorsOpenStatus, "Open status door 1-10", {104, 377, 74, 14}, G::BusOnly),
-    edit(C::kDoorsEnableStatus, "Enable status door 1-10", {192, 377, 74, 14}, G::BusOnly),
-    edit(C::kAlternatorStatus, "Alternator status 1-4", {282, 377, 74, 14}, G::BusOnly),
-    edit(C::kSelectedGear, "Selected Gear", {15, 405, 74, 14}, G::BusOnly),
-    edit(C::kCurrentGear, "Current Gear", {104, 405, 74, 14}, G::BusOnly),
-    display(C::kBatteryRemainingCharge, "H.Battery Remain. Charge", " %", 4, {192, 405, 74, 14},
-            G::BusOnly),
-    display(C::kSteeringWheelAngle, "Steering Wheel Angle", " rad", 3, {282, 405, 74, 14},
-            G::BusOnly),
-    display(C::kBellowPressureFrontLeft, "Bellow P. Front Left", " kPa", kDefault,
-            {15, 431, 74, 14}, G::BusOnly),
-    display(C::kBellowPressureFrontRight, "Bellow P. Front Right", " kPa", kDefault,
-            {104, 431, 74, 14}, G::BusOnly),
-    display(C::kBellowPressureRearLeft, "Bellow P. Rear Left", " kPa", kDefault, {192, 431, 74, 14},
-            G::BusOnly),
-    display(C::kBellowPressureRearRight, "Bellow P. Rear Right", " kPa", kDefault,
-            {282, 431, 74, 14}, G::BusOnly),
+    edit(C::kDoorsStatus2, {15, 350, 74, 14}),
+    edit(C::kRampWheelChairLift, {104, 350, 74, 14}),
+    edit(C::kDoorsPosition, {191, 350, 76, 14}),
+    edit(C::kDateTime, {282, 350, 74, 14}),
+    edit(C::kDoorsLockStatus, {15, 377, 74, 14}),
+    edit(C::kDoorsOpenStatus, {104, 377, 74, 14}),
+    edit(C::kDoorsEnableStatus, {192, 377, 74, 14}),
+    edit(C::kAlternatorStatus, {282, 377, 74, 14}),
+    edit(C::kSelectedGear, {15, 405, 74, 14}),
+    edit(C::kCurrentGear, {104, 405, 74, 14}),
+    display(C::kBatteryRemainingCharge, {192, 405, 74, 14}),
+    display(C::kSteeringWheelAngle, {282, 405, 74, 14}),
+    display(C::kBellowPressureFrontLeft, {15, 431, 74, 14}),
+    display(C::kBellowPressureFrontRight, {104, 431, 74, 14}),
+    display(C::kBellowPressureRearLeft, {192, 431, 74, 14}),
+    display(C::kBellowPressureRearRight, {282, 431, 74, 14}),
 };
 
 }  // namespace

@@ -73,7 +73,7 @@ struct GroupSpec {
 };
 
 /// Marks a numeric display that keeps the widget's own default decimals.
-inline constexpr int kDefaultDecimals = -1;
+inline constexpr int kDefaultDecimals = model::kDisplayDefaultDecimals;
 
 struct ControlSpec {
     int id = 0;

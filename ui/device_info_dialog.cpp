@@ -198,6 +198,13 @@ void CDeviceInfoDialog::buildControls(const QIcon& icon) {
     const DluRect iconUnits{10, 32, 20, 20};
     place(iconLabel, 0, iconUnits, QStringLiteral("Orvale icon"), 0);
     addText("Orvale ", {40, 10, 151, 8});
+    // The release's version on the line under the fixed name, where the template has room.
+    // Its width is left out of the caption fit, so that it never moves the template's controls.
+    if (const QString version = QCoreApplication::applicationVersion(); !version.isEmpty()) {
+        auto* label = new QLabel(QStringLiteral("Version %1").arg(version), this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        place(label, 0, {40, 20, 151, 8}, label->text(), 0);
+    }
     auto* ok = addButton(kOkButton, "OK", {306, 29, 50, 14}, true);
     ok->setDefault(true);
 

@@ -2,14 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
+
+#include "app/version.h"
 
 namespace orvale::app {
 namespace {
 
 ParseResult parse(std::vector<std::string> args) { return parseCommandLine(args); }
+
+// What --version prints: the project's version, the release the window names, Qt's version.
+std::string expectedVersion() {
+    return "Orvale " + std::string(kVersion) + " (Ver. 1.00A, Build: 01072019-01) Qt " +
+           qVersion() + "\n";
+}
 
 TEST(CommandLine, GoodCommandLines) {
     const ParseResult none = parse({});
@@ -47,7 +57,51 @@ TEST(CommandLine, HelpAndVersionExitZero) {
     }
     const ParseResult version = parse({"--port", "COM1=/x", "--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.output, "Orvale Ver. 1.00A, Build: 01072019-01\n");
+    EXPECT_EQ(version.output, expectedVersion());
+}
+
+TEST(CommandLine, VersionIsTheProjectsThreePartNumber) {
+    // A version.h made without the project's version would say "Orvale  (" or "@...@".
+    EXPECT_TRUE(std::regex_match(std::string(kVersion), std::regex(R"(\d+\.\d+\.\d+)")))
+        << kVersion;
+    EXPECT_EQ(versionLine("6.4.2"),
+              "Orvale " + std::string(kVersion) + " (Ver. 1.00A, Build: 01072019-01) Qt 6.4.2");
+}
+
+TEST(CommandLine, HelpListsTheModelsAndSaysThatLogReplacesAFile) {
+    const std::string help = parse({"--help"}).output;
+    EXPECT_NE(help.find("  15  Quennet Duo Plus      remote-controllable"), std::string::npos)
+        << help;
+    EXPECT_NE(help.find("replacing the file if it exists"), std::string::npos) << help;
+}
+
+// A simulated device the window will not work with is accepted (it is a test case), with one
+// line on standard error that says what the window will show.
+TEST(CommandLine, AnUnusualSimulatedDeviceIsAcceptedWithANotice) {
+    const struct {
+        std::vector<std::string> args;
+        std::string notice;
+    } cases[] = {
+        {{}, ""},
+        {{"--simulate"}, ""},
+        {{"--simulate=model=8"}, ""},
+        {{"--simulate=model=20"},
+         "Orvale: the simulated device reports product ID 20, which Orvale shows as \"Wrong "
+         "ID\" and drops\n"},
+        {{"--simulate=model=10,firmware=0.3A"},
+         "Orvale: the simulated Quennet Truck reports firmware 0.3A: Orvale shows its identity "
+         "only, with the message that it needs 0.3B or 0.3C\n"},
+        {{"--simulate=firmware=1.2c"},
+         "Orvale: the simulated Quennet Duo Plus reports firmware 1.2C: Orvale shows its "
+         "identity only, with the message that it needs 0.3B or 0.3C\n"},
+    };
+    for (const auto& c : cases) {
+        const ParseResult result = parseCommandLine(c.args);
+        const std::string line = c.args.empty() ? "(none)" : c.args[0];
+        ASSERT_TRUE(result.options) << line << ": " << result.output;
+        EXPECT_EQ(result.exitCode, 0) << line;
+        EXPECT_EQ(result.notice, c.notice) << line;
+    }
 }
 
 TEST(CommandLine, MalformedCommandLinesExitTwoWithAReason) {
@@ -124,7 +178,7 @@ TEST(CommandLine, QtOptionsLeaveHelpAndVersionWorking) {
     const ParseResult version = parse({"-platform", "offscreen", "-reverse", "--version"});
     EXPECT_FALSE(version.options);
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.output, "Orvale Ver. 1.00A, Build: 01072019-01\n");
+    EXPECT_EQ(version.output, expectedVersion());
 
     const ParseResult help = parse({"-style", "Fusion", "--help"});
     EXPECT_FALSE(help.options);

@@ -678,6 +678,28 @@ def open_device_dialog(w):
 
 # --- shared steps --------------------------------------------------------------------------
 
+def run_to_exit(world, orvale, arguments, timeout=DEADLINE):
+    """Runs a fresh copy of Orvale in the world's display and session, for a command line that
+    it is to refuse before it makes its window. Returns its exit status, its standard error and
+    the directory it ran in (where a window would have left its port file)."""
+    app_dir = world.path("app")
+    os.mkdir(app_dir)
+    exe = os.path.join(app_dir, "Orvale")
+    shutil.copy2(orvale, exe)
+    env = dict(world.env, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+    process = world.spawn("orvale", [exe, *arguments], env=env, cwd=app_dir)
+    log(f"Orvale {' '.join(arguments)} (pid {process.pid}), to end by itself")
+    try:
+        code = process.wait(timeout)
+    except subprocess.TimeoutExpired as expired:
+        raise Failure(f"Orvale {' '.join(arguments)} still ran after {timeout:.0f} s") from expired
+    with open(world.path("orvale.log"), "rb") as f:
+        errors = f.read().decode(errors="replace")
+    log(f"Orvale ended with status {code}; stderr {errors!r}")
+    return code, errors, app_dir
+
+
 class Run:
     """One case's world: the device, then Orvale on port COM1 (or as the case says)."""
 

@@ -5,7 +5,8 @@ import os
 import time
 
 from e2e_harness import (
-    POLL, Run, check, expect_connected, log, strip_identify, wait_message_box, wait_until)
+    POLL, Device, Run, World, check, expect_connected, run_to_exit, strip_identify,
+    wait_message_box, wait_until)
 
 DEFAULT_PORT_FILE = b"COM=1;\r\n"
 
@@ -96,23 +97,29 @@ def top_alert_count(w):
 
 
 def case_log_unwritable(args):
-    """A recording that cannot be made is reported once at start-up, naming the file; Orvale
-    then runs as usual."""
+    """A recording that cannot be made ends Orvale before its window, as a malformed command
+    line does: the reason on standard error, naming the file, and exit status 2. The device's
+    port is never opened, and no port file is written."""
     csv = "/nonexistent/dir/x.csv"
-
-    def warning_first(w):
-        box = wait_message_box(w)
-        check(box.root.name == "Orvale", f"message box captioned {box.root.name!r}")
-        check(any(csv in text for text in box.texts()),
-              f"the message box does not name {csv}: {box.texts()}")
-        box.close()
-
-    with Run(args, ["--model", "15"], port_args=["--port", "COM1={link}", "--log", csv],
-             before_window=warning_first) as run:
-        w = run.window
-        expect_connected(w, "Quennet Duo Plus")
-        check(top_alert_count(w) == 0, "another message box after the warning")
-        log("running without recording")
+    world = World(keep=args.keep)
+    try:
+        world.start_display()
+        world.start_session_bus()
+        device = Device(world, args.sim, ["--model", "15"])
+        code, errors, app_dir = run_to_exit(
+            world, args.orvale, ["--port", f"COM1={device.link}", "--log", csv])
+        check(code == 2, f"exit status {code}, expected 2")
+        said = [line for line in errors.splitlines() if line.startswith("Orvale: ")]
+        check(len(said) == 1 and csv in said[0],
+              f"standard error does not name {csv} on one 'Orvale: ' line: {errors!r}")
+        check(device.received() == b"", f"the device received {device.received()!r}")
+        left = sorted(os.listdir(app_dir))
+        check(left == ["Orvale"], f"beside the executable: {left}; a window was made")
+    except BaseException:
+        world.dump_logs()
+        raise
+    finally:
+        world.close()
 
 
 CASES = {

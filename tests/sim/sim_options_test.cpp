@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace orvale::sim {
@@ -115,6 +117,67 @@ TEST(SimOptions, RefusedArguments) {
 
 TEST(SimOptions, HelpStopsTheParsing) {
     EXPECT_TRUE(parse({"--model", "13", "--help", "--bogus"}).help);
+}
+
+// The lines of `text` that start with the product ID, as a reader looks it up.
+std::vector<std::string> linesForId(const std::string& text, int id) {
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const auto first = line.find_first_not_of(' ');
+        if (first != std::string::npos &&
+            line.substr(first).starts_with(std::to_string(id) + "  ")) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+TEST(SimOptions, HelpListsTheModelsAndWhichCanBeRemoteControlled) {
+    const struct {
+        int id;
+        const char* model;
+        bool remote;
+    } models[] = {
+        {8, "Quennet Basic", false},  {9, "Quennet Basic Plus", true},
+        {10, "Quennet Truck", false}, {11, "Quennet Truck Plus", true},
+        {12, "Quennet Bus", false},   {13, "Quennet Bus Plus", true},
+        {14, "Quennet Duo", false},   {15, "Quennet Duo Plus", true},
+    };
+    const std::string help = usage("quennet-sim");
+    for (const auto& m : models) {
+        const auto lines = linesForId(help, m.id);
+        ASSERT_EQ(lines.size(), 1u) << m.id << " in\n" << help;
+        EXPECT_NE(lines[0].find(m.model), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[0].find("remote-controllable") != std::string::npos, m.remote) << lines[0];
+    }
+    EXPECT_TRUE(linesForId(help, 7).empty() && linesForId(help, 16).empty());
+    EXPECT_NE(help.find("\"Wrong ID\""), std::string::npos);
+}
+
+TEST(SimOptions, UnusualDeviceNoteSaysWhatTheWindowWillShow) {
+    const std::string wrongId = ", which Orvale shows as \"Wrong ID\" and drops";
+    const std::string identityOnly =
+        ": Orvale shows its identity only, with the message that it needs 0.3B or 0.3C";
+    const struct {
+        std::uint8_t id;
+        std::uint8_t versionByte;
+        char revision;
+        std::string note;
+    } cases[] = {
+        {15, 2, 'B', ""},
+        {8, 2, 'B', ""},  // identity only, as that model always is: nothing unusual
+        {20, 2, 'B', "the simulated device reports product ID 20" + wrongId},
+        {7, 2, 'B', "the simulated device reports product ID 7" + wrongId},
+        {0, 0, 'A', "the simulated device reports product ID 0" + wrongId},  // the ID wins
+        {13, 2, 'A', "the simulated Quennet Bus Plus reports firmware 0.3A" + identityOnly},
+        {10, 3, 'B', "the simulated Quennet Truck reports firmware 0.4B" + identityOnly},
+        {15, 99, 'C', "the simulated Quennet Duo Plus reports firmware 10.0C" + identityOnly},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(unusualDeviceNote(c.id, c.versionByte, c.revision), c.note)
+            << int{c.id} << " " << int{c.versionByte} << c.revision;
+    }
 }
 
 }  // namespace

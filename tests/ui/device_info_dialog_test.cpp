@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -280,6 +281,43 @@ TEST_F(DeviceInfoDialogTest, LayoutIsFixedAndEveryControlIsNamedAndInside) {
     // The confirm button sits to the right of the list, the list to the right of Proceed.
     EXPECT_LT(button(1030)->geometry().right(), list(1032)->geometry().left());
     EXPECT_LT(list(1032)->geometry().right(), button(1031)->geometry().left());
+}
+
+TEST_F(DeviceInfoDialogTest, ShowsTheVersionUnderTheNameWithoutMovingTheTemplate) {
+    const QString testVersion = QCoreApplication::applicationVersion();
+    const auto layout = [this] {
+        std::map<QString, QRect> boxes;
+        for (auto* widget : m_dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            boxes[widget->accessibleName()] = widget->geometry();
+        }
+        return boxes;
+    };
+    QCoreApplication::setApplicationVersion(QString());
+    open(identifiedDevice());
+    auto without = layout();
+    const QSize size = m_dialog->size();
+    EXPECT_EQ(without.count(QStringLiteral("Orvale")), 1u);
+
+    for (const QString& version : {QStringLiteral("1.0.0"),
+                                   // Far wider than the line: clipped, never widening.
+                                   QStringLiteral("1.0.0+20240101.0123456789abcdef0123456789abcdef"
+                                                  "0123456789abcdef0123456789abcdef")}) {
+        QCoreApplication::setApplicationVersion(version);
+        open(identifiedDevice());
+        auto with = layout();
+        const QString name = QStringLiteral("Version ") + version;
+        ASSERT_EQ(with.count(name), 1u) << version.toStdString();
+        const QRect line = with[name];
+        const QRect fixed = with[QStringLiteral("Orvale")];
+        EXPECT_EQ(line.left(), fixed.left());
+        EXPECT_GT(line.top(), fixed.bottom()) << "under the fixed name";
+        EXPECT_TRUE(m_dialog->rect().contains(line));
+        with.erase(name);
+        EXPECT_EQ(with, without) << "the template's controls moved";
+        EXPECT_EQ(m_dialog->size(), size);
+        EXPECT_EQ(m_dialog->windowTitle(), QStringLiteral("About Orvale V1.00A"));
+    }
+    QCoreApplication::setApplicationVersion(testVersion);
 }
 
 TEST(DeviceInfoDialogBoxes, RunsModallyAndWarnsCaptionedWithTheApplicationName) {
