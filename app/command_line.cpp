@@ -116,6 +116,28 @@ const QtOption* findQtOption(std::string_view name) {
     return nullptr;
 }
 
+// "7170", "0.0.0.0:7170", "[::1]:7170", "localhost:7170".
+std::optional<Options::Api> parseApi(std::string_view text) {
+    Options::Api api;
+    std::string_view port = text;
+    if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        api.address = std::string(text.substr(0, colon));
+        port = text.substr(colon + 1);
+        if (api.address.size() >= 2 && api.address.front() == '[' && api.address.back() == ']') {
+            api.address = api.address.substr(1, api.address.size() - 2);
+        }
+        if (api.address.empty()) return std::nullopt;
+    }
+    const auto number = parseNumber<int>(port);
+    if (!number || *number < 0 || *number > 65535) return std::nullopt;
+    api.port = *number;
+    return api;
+}
+
+bool isLoopback(std::string_view address) {
+    return address == "localhost" || address == "::1" || address.starts_with("127.");
+}
+
 }  // namespace
 
 std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error) {
@@ -181,6 +203,24 @@ Options:
                          replacing the file if it exists. A file that cannot be written
                          ends Orvale at once with exit status 2.
                            Orvale --log drive.csv
+  --api [<address>:]<port>
+                         Answer the control API (JSON Lines over TCP, see the README) on
+                         <port> of the loopback interface, or of <address> when one is named
+                         (then --api-token-file is required). The API steers a real device:
+                         never let it face an untrusted network.
+                           Orvale --api 7170
+                           Orvale --api 0.0.0.0:7170 --api-token-file ~/.orvale-token
+  --api-token-file <file>
+                         The token (32 or more hexadecimal characters) a client's first line
+                         must present; the file must be readable by its owner only.
+  --profile <file.csv>   Play a drive profile (time_s,position[,key] rows) once the device
+                         can be remote-controlled. A bad file ends Orvale with exit status 2.
+                           Orvale --profile ramp.csv
+  --profile-loop         Play the profile over and over.
+  --headless             No window: run the device session alone (for scripts and CI; no
+                         display server needed). Messages go to standard error; Ctrl+C or
+                         SIGTERM ends it cleanly.
+                           Orvale --headless --simulate --api 7170
   --help                 Show this text and exit.
                            Orvale --help
   --version              Show the version and exit.
@@ -234,6 +274,30 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
             if (!value || value->empty())
                 return fail("--log needs a file name, e.g. --log drive.csv");
             options.logPath = *value;
+        } else if (name == "--api") {
+            const auto value = takeValue();
+            if (!value || value->empty()) {
+                return fail("--api needs a port, e.g. --api 7170 or --api 0.0.0.0:7170");
+            }
+            auto api = parseApi(*value);
+            if (!api) {
+                return fail("--api takes [<address>:]<port> with a port from 0 to 65535; got \"" +
+                            *value + "\"");
+            }
+            options.api = std::move(api);
+        } else if (name == "--api-token-file") {
+            const auto value = takeValue();
+            if (!value || value->empty()) return fail("--api-token-file needs a file name");
+            options.apiTokenFile = *value;
+        } else if (name == "--profile") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--profile needs a file name, e.g. --profile ramp.csv");
+            options.profilePath = *value;
+        } else if (name == "--profile-loop" && !hasInline) {
+            options.profileLoop = true;
+        } else if (name == "--headless" && !hasInline) {
+            options.headless = true;
         } else if (const QtOption* qt = findQtOption(name)) {
             options.qtArguments.emplace_back(arg);
             if (hasInline && qt->value != QtValue::NextOrInline) {
@@ -250,6 +314,14 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
             return fail("unknown option \"" + std::string(arg) + "\"");
         }
     }
+    if (options.api && !options.api->address.empty() && !isLoopback(options.api->address) &&
+        !options.apiTokenFile) {
+        return fail("--api on " + options.api->address +
+                    " faces a network: it needs --api-token-file (the API steers a real device)");
+    }
+    if (options.apiTokenFile && !options.api) return fail("--api-token-file goes with --api");
+    if (options.profileLoop && !options.profilePath)
+        return fail("--profile-loop goes with --profile");
     ParseResult result{std::move(options), {}, 0};
     if (const auto& device = result.options->simulate) {
         // Accepted all the same: a device the window will not work with is a test case too.

@@ -19,6 +19,21 @@ struct Options {
     std::optional<sim::DeviceConfig> simulate;
     /// --log FILE.csv: record every update of the parameter displays.
     std::optional<std::string> logPath;
+    /// --api [ADDRESS:]PORT: the control API. No address: the loopback interface only.
+    struct Api {
+        std::string address;  ///< empty for loopback (IPv4 and IPv6)
+        int port = 0;         ///< 0: the system chooses (said on standard error)
+    };
+    std::optional<Api> api;
+    /// --api-token-file FILE: the token a client's first line must present; required with an
+    /// address other than loopback.
+    std::optional<std::string> apiTokenFile;
+    /// --profile FILE.csv: a drive profile played once remote control is enabled.
+    std::optional<std::string> profilePath;
+    /// --profile-loop: play it over and over.
+    bool profileLoop = false;
+    /// --headless: no window; messages go to standard error.
+    bool headless = false;
     /// Qt's own options with their values ("-platform", "offscreen", "-reverse" ...), in the
     /// order given: QApplication receives these after the program name and nothing else.
     std::vector<std::string> qtArguments;

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,19 @@ int main(int argc, char** argv) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgv.size() - 1);
 
-    QApplication application(qtArgc, qtArgv.data());
+    // Headless, no widget is made and no display server is needed: a core application only.
+    std::unique_ptr<QCoreApplication> application;
+    if (parsed.options->headless) {
+        application = std::make_unique<QCoreApplication>(qtArgc, qtArgv.data());
+    } else {
+        application = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+    }
     // Message boxes are captioned with the executable's name without its extension.
-    QApplication::setApplicationName(
-        QFileInfo(QApplication::applicationFilePath()).completeBaseName());
-    QApplication::setOrganizationName(QStringLiteral("Orvale"));
-    // The About dialog shows it.
-    QApplication::setApplicationVersion(QString::fromUtf8(
+    QCoreApplication::setApplicationName(
+        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
+    // The About dialog and the control API's hello show it.
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(
         orvale::app::kVersion.data(), static_cast<qsizetype>(orvale::app::kVersion.size())));
 
     orvale::app::COrvaleApp app(*parsed.options);

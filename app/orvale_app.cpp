@@ -13,6 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "api/api_server.h"
+#include "api/device_api.h"
+#include "app/automation.h"
 #include "app/display_recording.h"
 #include "app/port_file.h"
 #include "app/termination.h"
@@ -89,14 +92,24 @@ COrvaleApp::COrvaleApp(Options options) : m_options(std::move(options)) {}
 COrvaleApp::~COrvaleApp() = default;
 
 int COrvaleApp::InitInstance() {
-    // A recording that cannot be made is a command line that cannot be carried out, like a
-    // malformed one: said on standard error before anything opens, and Orvale ends.
+    // What cannot be carried out is a command line that cannot be carried out, like a malformed
+    // one: said on standard error before anything opens, and Orvale ends. A recording that
+    // cannot be made, a drive profile that does not read, an API token that is not safe.
     std::unique_ptr<CsvRecorder> recorder;
     if (m_options.logPath) {
         std::string error;
         recorder = CsvRecorder::open(*m_options.logPath, &error);
         if (!recorder) {
             std::fprintf(stderr, "Orvale: %s\n", error.c_str());
+            return kExitBadCommandLine;
+        }
+    }
+    std::optional<QByteArray> token;
+    if (m_options.apiTokenFile) {
+        QString error;
+        token = api::readTokenFile(QString::fromStdString(*m_options.apiTokenFile), &error);
+        if (!token) {
+            std::fprintf(stderr, "Orvale: %s\n", qPrintable(error));
             return kExitBadCommandLine;
         }
     }
@@ -122,7 +135,7 @@ int COrvaleApp::InitInstance() {
     controls::CMSComm comm(ports);
     link::SteadyMillisecondClock clock;
     PortFileConfiguration portFile(resolvePortFilePath(
-        QApplication::applicationFilePath().toStdString(), userConfigDirectory()));
+        QCoreApplication::applicationFilePath().toStdString(), userConfigDirectory()));
     session::QtWatchdogTimer watchdog;
     session::DeviceSession deviceSession(comm, clock, portFile, watchdog);
     QObject::connect(&comm, &controls::CMSComm::OnComm,
@@ -132,10 +145,64 @@ int COrvaleApp::InitInstance() {
     StandardErrorMessages standardError;
     deviceSession.addObserver(&standardError);
 
-    std::unique_ptr<DisplayRecording> recording;
-    if (recorder) {
-        recording = std::make_unique<DisplayRecording>(std::move(recorder), deviceSession);
-        deviceSession.addObserver(recording.get());
+    Automation automation(deviceSession, ports);
+    if (recorder) automation.record(std::move(recorder));
+    if (m_options.profilePath) {
+        if (const auto error = automation.loadProfile(
+                QString::fromStdString(*m_options.profilePath), m_options.profileLoop)) {
+            std::fprintf(stderr, "Orvale: %s\n", qPrintable(*error));
+            return kExitBadCommandLine;
+        }
+        // Played as soon as the device can be remote-controlled; it waits till then.
+        static_cast<void>(automation.startProfile());
+    }
+
+    std::unique_ptr<api::ApiServer> server;
+    std::unique_ptr<api::DeviceApi> deviceApi;
+    if (m_options.api) {
+        api::ServerOptions options;
+        if (!m_options.api->address.empty()) {
+            const QString address = QString::fromStdString(m_options.api->address);
+            options.address = address == QLatin1String("localhost")
+                                  ? QHostAddress(QHostAddress::LocalHost)
+                                  : QHostAddress(address);
+            if (options.address->isNull()) {
+                std::fprintf(stderr, "Orvale: --api: \"%s\" is not an IP address\n",
+                             m_options.api->address.c_str());
+                return kExitBadCommandLine;
+            }
+        }
+        options.port = static_cast<quint16>(m_options.api->port);
+        options.token = token;
+        server = std::make_unique<api::ApiServer>(options);
+        deviceApi = std::make_unique<api::DeviceApi>(
+            deviceSession, automation,
+            [&server](api::ClientId client, const QByteArray& line, bool event) {
+                server->send(client, line, event);
+            });
+        server->setApi(deviceApi.get());
+        QString error;
+        if (!server->listen(&error)) {
+            std::fprintf(stderr, "Orvale: %s\n", qPrintable(error));
+            return kExitBadCommandLine;
+        }
+        std::fprintf(stderr, "Orvale: the control API listens on %s port %u\n",
+                     options.address ? qPrintable(options.address->toString()) : "loopback",
+                     static_cast<unsigned>(server->port()));
+    }
+
+    // Asked to stop (Ctrl+C, logout, a script): end as the window's close box would, so that a
+    // recording is closed whole.
+    if (m_options.headless) {
+        const TerminationHandler termination([] { QCoreApplication::quit(); });
+        deviceSession.initialise();
+        QCoreApplication::exec();
+        deviceSession.exit();
+        server.reset();
+        deviceApi.reset();
+        automation.finish();
+        deviceSession.removeObserver(&standardError);
+        return 0;
     }
 
     ui::CMainDialog window(deviceSession);
@@ -153,9 +220,16 @@ int COrvaleApp::InitInstance() {
         const QString what = info.isNull() ? QString() : info.description();
         return what.isEmpty() ? path : QStringLiteral("%1 (%2)").arg(path, what);
     });
+    // A recording that stops mid-run is told once, on standard error and in a box that does
+    // not hold the window up.
+    automation.setRecordingFailureHandler([&window](const std::string& text) {
+        std::fprintf(stderr, "Orvale: %s\n", text.c_str());
+        auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
+                                    QString::fromStdString(text), QMessageBox::Ok, &window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
 
-    // Asked to stop (Ctrl+C, logout, a script): end the window as its close box would, so that
-    // a recording is closed whole.
     const TerminationHandler termination([&window] {
         // A menu, a message box or the device dialog may be open over the window: each runs
         // its own event loop, which must end first.
@@ -182,29 +256,11 @@ int COrvaleApp::InitInstance() {
         statsTimer.start(1000);
     }
 
-    // A recording that stops mid-run (disk full, I/O error) is told once, on standard error and
-    // in a box that does not hold the window up. Its writer thread only notes the failure; it
-    // is looked for here, on the window's thread.
-    QTimer recordingCheck;
-    if (recording) {
-        recording->setFailureHandler([&window](const std::string& text) {
-            std::fprintf(stderr, "Orvale: %s\n", text.c_str());
-            auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(),
-                                        QString::fromStdString(text), QMessageBox::Ok, &window);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        });
-        QObject::connect(&recordingCheck, &QTimer::timeout, [&recording] { recording->poll(); });
-        recordingCheck.start(500);
-    }
-
     window.exec();
-    recordingCheck.stop();
     if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window);
-    if (recording) {
-        deviceSession.removeObserver(recording.get());
-        recording->finish();
-    }
+    server.reset();
+    deviceApi.reset();
+    automation.finish();
     deviceSession.removeObserver(&standardError);
     return 0;
 }

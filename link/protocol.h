@@ -72,6 +72,18 @@ int canBaudRateCode(std::string_view rateText);
 /// Text of a VIN style code character: '0' "Variable", '1' "Fixed", anything else nothing.
 std::optional<std::string_view> vinStyleText(char code);
 
+/// The CAN baud rates a device can be set to, in the order the settings dialog lists them.
+inline constexpr std::array<std::string_view, 5> kCanBaudRateChoices = {
+    "250K bps", "500K bps", "62.5K bps", "125K bps", "1M bps"};
+/// The VIN styles a device can be set to, in the dialog's order.
+inline constexpr std::array<std::string_view, 2> kVinStyleChoices = {"Fixed", "Variable"};
+
+/// True when a device's settings may be changed: an identified device whose firmware version
+/// text is " 0.3B" or " 0.3C" exactly.
+constexpr bool settingsChangeAllowed(bool deviceIdentified, std::string_view versionText) {
+    return deviceIdentified && (versionText == " 0.3B" || versionText == " 0.3C");
+}
+
 /// Five characters: hundreds digit of `versionNumber` (or `previous[0]` when below 100), tens
 /// digit, '.', units digit, `revision`. Version 3 with "B" is " 0.3B".
 std::array<char, 5> firmwareVersionText(std::uint16_t versionNumber, char revision,

@@ -91,7 +91,10 @@ void Receiver::dispatch(std::string_view received) {
             applyBroadcast(frame);
             m_window.pushFields();
         }
+    } else {
+        return;
     }
+    if (m_frameListener) m_frameListener(frame);
 }
 
 void Receiver::applyAnswer(std::string_view frame) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +36,11 @@ public:
     /// Applies one complete frame (CR LF included).
     void dispatch(std::string_view frame);
 
+    /// Told of every "ACK " and "BRC " frame after it has been applied (upper-cased, CR LF
+    /// included): views that wait for an answer learn of it here.
+    using FrameListener = std::function<void(std::string_view frame)>;
+    void setFrameListener(FrameListener listener) { m_frameListener = std::move(listener); }
+
     [[nodiscard]] unsigned identityRetries() const { return m_identityRetries; }
     [[nodiscard]] std::string_view pendingFrame() const { return m_framer.pending(); }
 
@@ -50,6 +56,7 @@ private:
     WindowFields& m_fields;
 
     Framer m_framer;
+    FrameListener m_frameListener;
     unsigned m_identityRetries = 0;  ///< 0 to 3
 
     std::vector<std::uint8_t> m_pending;  ///< delivered, not yet framed

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "link/connection.h"
 
@@ -101,6 +103,17 @@ DeviceSession::DeviceSession(link::SerialControl& serial, link::MillisecondClock
     m_enabled[id::kDisconnect] = false;
     for (const int remote : id::kRemoteControlGroup) m_enabled[remote] = false;
     m_watchdog.setTickHandler([this] { onWatchdogTick(); });
+    m_receiver.setFrameListener([this](std::string_view frame) {
+        namespace len = link::frame_length;
+        const std::optional<Acknowledgement> ack =
+            frame.size() == len::kPositionAck && frame[4] == '%' ? Acknowledgement::Position
+            : frame.size() == len::kKeyAck && frame.substr(4, 2) == "KI"
+                ? std::optional(Acknowledgement::Key)
+                : std::nullopt;
+        if (ack) {
+            notify([what = *ack](SessionObserver& observer) { observer.acknowledged(what); });
+        }
+    });
 }
 
 DeviceSession::~DeviceSession() { m_watchdog.setTickHandler({}); }
@@ -248,7 +261,8 @@ bool DeviceSession::sendPosition(double position) {
         // Truncated toward zero, low 8 bits: 99.9 is sent as 99.
         const auto byte = static_cast<std::uint8_t>(
             static_cast<long long>(std::isfinite(position) ? std::trunc(position) : 0.0) & 0xFF);
-        m_sliderPosition = position;
+        // Another view's position moves the window's slider too; the slider's own is there.
+        if (position != m_sliderPosition) setSliderPosition(position);
         const std::string command = link::positionCommand(byte);
         if (m_state.portOpen) link::sendPaced(m_serial, m_clock, command);
     });
@@ -257,6 +271,11 @@ bool DeviceSession::sendPosition(double position) {
 bool DeviceSession::changeSetting(std::string_view command) {
     // The device takes the new setting and is identified afresh, twice, 500 ms apart; nothing
     // else is handled meanwhile, so only the answers to the second identify command are framed.
+    m_changingSetting = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_changingSetting};
     return guarded(Origin::Operator, [this, command] {
         link::sendPaced(m_serial, m_clock, command);
         link::settleAndReconnect(m_clock, [this] { connectDevice(); });
@@ -470,6 +489,24 @@ void DeviceSession::setText(std::size_t index, std::string_view text) {
     shown.assign(text);
     m_displaysChanged = true;
 }
+
+bool DeviceSession::settingsChangeAllowed() const {
+    return link::settingsChangeAllowed(
+        m_state.deviceIdentified,
+        std::string_view(m_state.versionText.data(), m_state.versionText.size()));
+}
+
+std::string DeviceSession::busyReason() const {
+    if (!m_openMessages.empty()) return "a message is shown: " + *m_openMessages.begin();
+    if (!m_modal.empty()) return m_modal + " is open";
+    if (m_changingSetting) return "a settings change is running";
+    return {};
+}
+
+DeviceSession::ModalScope::ModalScope(DeviceSession& session, std::string what)
+    : m_session(session), m_previous(std::exchange(session.m_modal, std::move(what))) {}
+
+DeviceSession::ModalScope::~ModalScope() { m_session.m_modal = std::move(m_previous); }
 
 // --- queries ------------------------------------------------------------------------------
 

@@ -57,6 +57,10 @@ struct Identity {
     friend bool operator==(const Identity&, const Identity&) = default;
 };
 
+/// An answer the device gives to a command: the position command's "ACK %" and the key
+/// command's "ACK KI".
+enum class Acknowledgement { Position, Key };
+
 /// A view of the session: the main window, the recorder, a log. Every report comes on the
 /// thread that drives the session, in the order things happen; none may call back into the
 /// session's commands except message(), whose nested event loop may.
@@ -83,6 +87,8 @@ public:
     /// and receive events going; other views may log it. The same text is not reported again
     /// while a report of it is still running.
     virtual void message(std::string_view /*text*/, link::MessageIcon /*icon*/) {}
+    /// The device acknowledged a position or key command (after its effect was applied).
+    virtual void acknowledged(Acknowledgement /*what*/) {}
     /// A refusal of the serial control whose message() report is still running is no longer
     /// true (the port has opened since): a view showing it takes it away.
     virtual void messageWithdrawn(std::string_view /*text*/) {}
@@ -154,6 +160,29 @@ public:
     /// Reports the fields (and the displays, state and identity when they changed) to every
     /// observer.
     void pushFields() override;
+
+    // --- for views that drive the device beside the window ---------------------------------
+    /// Remote control is enabled: a Plus model on firmware 0.3B or 0.3C is connected.
+    [[nodiscard]] bool remoteControlEnabled() const { return state() == SessionState::Connected; }
+    /// The device's CAN baud rate and VIN style may be changed (link::settingsChangeAllowed).
+    [[nodiscard]] bool settingsChangeAllowed() const;
+    /// Why a command from another view should not run now, or empty: a message is being shown
+    /// (its box holds the window), a view holds a dialog open, a settings change is running.
+    [[nodiscard]] std::string busyReason() const;
+
+    /// Held by a view while it shows a modal dialog that acts on the device (the device
+    /// information dialog): other views are told the session is busy meanwhile.
+    class ModalScope {
+    public:
+        ModalScope(DeviceSession& session, std::string what);
+        ~ModalScope();
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        DeviceSession& m_session;
+        std::string m_previous;
+    };
 
     // --- what the session holds ---------------------------------------------------------------
     [[nodiscard]] SessionState state() const;
@@ -231,6 +260,8 @@ private:
     std::string m_lastSerialError;         // reported once until a port opens again
     std::string m_lastError;
     bool m_initialised = false;
+    bool m_changingSetting = false;
+    std::string m_modal;  // the dialog a view holds open, if any
     bool m_stateReported = false;
     SessionState m_reportedState = SessionState::IdleWatchdogRunning;
     Identity m_reportedIdentity;

@@ -96,10 +96,6 @@ DeviceInfoTexts deviceInfoTexts(const DeviceInfoInput& input) {
     return texts;
 }
 
-bool settingsChangeAllowed(bool deviceIdentified, std::string_view versionText) {
-    return deviceIdentified && (versionText == " 0.3B" || versionText == " 0.3C");
-}
-
 std::optional<std::string> settingsCommandFor(const DeviceInfoResult& result) {
     if (!result.accepted) {
         return std::nullopt;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/protocol.h"
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -44,10 +46,9 @@ struct DeviceInfoResult {
 };
 
 /// Items of the CAN baud rate list, in the list's order.
-inline constexpr std::array<std::string_view, 5> kCanBaudRateItems = {
-    "250K bps", "500K bps", "62.5K bps", "125K bps", "1M bps"};
+inline constexpr const auto& kCanBaudRateItems = link::kCanBaudRateChoices;
 /// Items of the VIN style list, in the list's order.
-inline constexpr std::array<std::string_view, 2> kVinStyleItems = {"Fixed", "Variable"};
+inline constexpr const auto& kVinStyleItems = link::kVinStyleChoices;
 
 /// Shown when the CAN baud rate may not be changed (the device's own wording).
 inline constexpr std::string_view kCanBaudRateGateMessage =
@@ -74,9 +75,8 @@ struct DeviceInfoTexts {
 };
 DeviceInfoTexts deviceInfoTexts(const DeviceInfoInput& input);
 
-/// True when the settings may be changed: an identified device with firmware " 0.3B" or
-/// " 0.3C" exactly.
-bool settingsChangeAllowed(bool deviceIdentified, std::string_view versionText);
+/// True when the settings may be changed (link::settingsChangeAllowed).
+using link::settingsChangeAllowed;
 
 /// The command the main window sends after the dialog: the CAN baud rate command for a
 /// confirmed rate, the VIN style command for a confirmed style, nothing otherwise. After

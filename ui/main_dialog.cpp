@@ -425,8 +425,12 @@ void CMainDialog::runDeviceInfo() {
     input.canBaudRateText = fields.canBaudRate;
     input.vinStyleText = fields.vinStyle;
     input.icon = m_icon;
-    const DeviceInfoResult result =
-        m_deviceInfo ? m_deviceInfo(input) : runDeviceInfoDialog(input, this);
+    DeviceInfoResult result;
+    {
+        // Other views of the session (the control API) hold their device commands meanwhile.
+        const session::DeviceSession::ModalScope modal(m_session, "the device information dialog");
+        result = m_deviceInfo ? m_deviceInfo(input) : runDeviceInfoDialog(input, this);
+    }
     if (const std::optional<std::string> command = settingsCommandFor(result)) {
         m_session.changeSetting(*command);
     }

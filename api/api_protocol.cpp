@@ -1,0 +1,334 @@
+#include "api/api_protocol.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <cmath>
+
+namespace orvale::api {
+namespace {
+
+using Type = ArgSpec::Type;
+
+QStringList portChoices() {
+    QStringList ports;
+    for (int n = 1; n <= 50; ++n) ports.append(QStringLiteral("COM%1").arg(n));
+    return ports;
+}
+
+ArgSpec arg(const char* name, Type type, bool required, const char* help) {
+    return {QString::fromLatin1(name), type, required, 0, 0, {}, QString::fromLatin1(help)};
+}
+
+ArgSpec range(const char* name, Type type, bool required, double minimum, double maximum,
+              const char* help) {
+    ArgSpec spec = arg(name, type, required, help);
+    spec.minimum = minimum;
+    spec.maximum = maximum;
+    return spec;
+}
+
+ArgSpec choice(const char* name, Type type, bool required, QStringList choices, const char* help) {
+    ArgSpec spec = arg(name, type, required, help);
+    spec.choices = std::move(choices);
+    return spec;
+}
+
+CommandSpec command(const char* name, QList<ArgSpec> args, const char* help) {
+    return {QString::fromLatin1(name), std::move(args), QString::fromLatin1(help)};
+}
+
+const QList<CommandSpec>& table() {
+    static const QList<CommandSpec> commands = {
+        command("hello", {}, "what this is: program, version, protocol and the command table"),
+        command("status", {},
+                "port, path, state, identity, remote control, position, Dynamic and Quiet, busy"),
+        command("parameters",
+                {arg("ids", Type::IntegerList, false, "control IDs of the displays wanted"),
+                 arg("labels", Type::StringList, false, "labels of the displays wanted")},
+                "every parameter display as the window shows it (or those asked for)"),
+        command("set_position",
+                {range("position", Type::Integer, true, 0, 100, "the control position")},
+                "moves the slider: the position command, answered when the device acknowledges"),
+        command("press",
+                {choice("key", Type::String, true,
+                        {QStringLiteral("down"), QStringLiteral("up"), QStringLiteral("dynamic"),
+                         QStringLiteral("quiet")},
+                        "the key")},
+                "presses a key: the key command, answered when the device acknowledges"),
+        command("connect", {}, "as the Connect button"),
+        command("disconnect", {}, "as the Disconnect button"),
+        command("select_port", {choice("port", Type::String, true, portChoices(), "COM1 to COM50")},
+                "chooses the port, as the port list"),
+        command("change_setting",
+                {choice("setting", Type::String, true,
+                        {QStringLiteral("can_baud_rate"), QStringLiteral("vin_style")},
+                        "which setting"),
+                 arg("value", Type::String, true,
+                     "one of the settings dialog's texts, e.g. \"500K bps\" or \"Fixed\"")},
+                "changes a setting as the device information dialog does; answered after the "
+                "device is identified again"),
+        command("subscribe",
+                {choice("events", Type::StringList, true,
+                        {QStringLiteral("parameters"), QStringLiteral("state"),
+                         QStringLiteral("identity"), QStringLiteral("profile")},
+                        "the events wanted"),
+                 range("max_rate", Type::Number, false, 0.1, 1000,
+                       "parameter events a second per display at most (default: one per "
+                       "screen refresh)")},
+                "sends events as things change"),
+        command("unsubscribe",
+                {choice("events", Type::StringList, false,
+                        {QStringLiteral("parameters"), QStringLiteral("state"),
+                         QStringLiteral("identity"), QStringLiteral("profile")},
+                        "the events no longer wanted (all when left out)")},
+                "stops events"),
+        command("record",
+                {choice("action", Type::String, true,
+                        {QStringLiteral("start"), QStringLiteral("stop")}, "start or stop"),
+                 arg("file", Type::String, false, "the CSV file (start)")},
+                "records the parameter displays as --log does"),
+        command("profile",
+                {choice("action", Type::String, true,
+                        {QStringLiteral("load"), QStringLiteral("start"), QStringLiteral("stop"),
+                         QStringLiteral("status")},
+                        "what to do"),
+                 arg("file", Type::String, false, "the drive profile (load)"),
+                 arg("loop", Type::Boolean, false, "start over at the end (load)")},
+                "drive profiles: load, start, stop, status"),
+    };
+    return commands;
+}
+
+QString typeName(Type type) {
+    switch (type) {
+        case Type::Integer:
+            return QStringLiteral("integer");
+        case Type::Number:
+            return QStringLiteral("number");
+        case Type::String:
+            return QStringLiteral("string");
+        case Type::Boolean:
+            return QStringLiteral("boolean");
+        case Type::IntegerList:
+            return QStringLiteral("integer list");
+        case Type::StringList:
+            return QStringLiteral("string list");
+    }
+    return {};
+}
+
+bool isInteger(const QJsonValue& value) {
+    if (!value.isDouble()) return false;
+    const double d = value.toDouble();
+    return std::isfinite(d) && std::floor(d) == d && std::abs(d) < 9.0e15;
+}
+
+// Why `value` does not fit `spec`, or nothing.
+std::optional<QString> check(const ArgSpec& spec, const QJsonValue& value) {
+    const auto wrongType = [&] {
+        return QStringLiteral("\"%1\" must be %2").arg(spec.name, typeName(spec.type));
+    };
+    const auto inRange = [&](double d) {
+        return spec.minimum == spec.maximum || (d >= spec.minimum && d <= spec.maximum);
+    };
+    const auto outOfRange = [&] {
+        return QStringLiteral("\"%1\" must be from %2 to %3")
+            .arg(spec.name)
+            .arg(spec.minimum)
+            .arg(spec.maximum);
+    };
+    const auto allowed = [&](const QString& s) {
+        return spec.choices.isEmpty() || spec.choices.contains(s);
+    };
+    const auto notAChoice = [&](const QString& s) {
+        return QStringLiteral("\"%1\" cannot be \"%2\"; it takes %3")
+            .arg(spec.name, s.left(64), spec.choices.join(QStringLiteral(", ")));
+    };
+    switch (spec.type) {
+        case Type::Integer:
+            if (!isInteger(value)) return wrongType();
+            if (!inRange(value.toDouble())) return outOfRange();
+            return std::nullopt;
+        case Type::Number:
+            if (!value.isDouble() || !std::isfinite(value.toDouble())) return wrongType();
+            if (!inRange(value.toDouble())) return outOfRange();
+            return std::nullopt;
+        case Type::Boolean:
+            if (!value.isBool()) return wrongType();
+            return std::nullopt;
+        case Type::String:
+            if (!value.isString()) return wrongType();
+            if (!allowed(value.toString())) return notAChoice(value.toString());
+            return std::nullopt;
+        case Type::IntegerList:
+            if (!value.isArray()) return wrongType();
+            for (const QJsonValue& item : value.toArray()) {
+                if (!isInteger(item)) return wrongType();
+            }
+            return std::nullopt;
+        case Type::StringList:
+            if (!value.isArray()) return wrongType();
+            for (const QJsonValue& item : value.toArray()) {
+                if (!item.isString()) return wrongType();
+                if (!allowed(item.toString())) return notAChoice(item.toString());
+            }
+            return std::nullopt;
+    }
+    return wrongType();
+}
+
+QByteArray line(const QJsonObject& object) {
+    QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    bytes.append('\n');
+    return bytes;
+}
+
+}  // namespace
+
+QString codeName(ErrorCode code) {
+    switch (code) {
+        case ErrorCode::Parse:
+            return QStringLiteral("parse");
+        case ErrorCode::InvalidRequest:
+            return QStringLiteral("invalid_request");
+        case ErrorCode::UnknownCommand:
+            return QStringLiteral("unknown_command");
+        case ErrorCode::InvalidArgument:
+            return QStringLiteral("invalid_argument");
+        case ErrorCode::NotAllowed:
+            return QStringLiteral("not_allowed");
+        case ErrorCode::Timeout:
+            return QStringLiteral("timeout");
+        case ErrorCode::RateLimited:
+            return QStringLiteral("rate_limited");
+        case ErrorCode::TooLarge:
+            return QStringLiteral("too_large");
+        case ErrorCode::Unauthorized:
+            return QStringLiteral("unauthorized");
+        case ErrorCode::Busy:
+            return QStringLiteral("busy");
+    }
+    return QStringLiteral("invalid_request");
+}
+
+std::span<const CommandSpec> commandTable() {
+    const QList<CommandSpec>& commands = table();
+    return {commands.constData(), static_cast<std::size_t>(commands.size())};
+}
+
+const CommandSpec* findCommand(const QString& name) {
+    for (const CommandSpec& command : table()) {
+        if (command.name == name) return &command;
+    }
+    return nullptr;
+}
+
+std::variant<Request, Refusal> parseRequest(const QByteArray& text) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        return Refusal{QJsonValue::Null,
+                       {ErrorCode::Parse, QStringLiteral("not JSON: %1 at offset %2")
+                                              .arg(error.errorString())
+                                              .arg(error.offset)}};
+    }
+    if (!document.isObject()) {
+        return Refusal{QJsonValue::Null,
+                       {ErrorCode::InvalidRequest, QStringLiteral("a request is a JSON object")}};
+    }
+    const QJsonObject object = document.object();
+    const QJsonValue id = object.value(QStringLiteral("id"));
+    const QJsonValue requestId = id.isUndefined() ? QJsonValue(QJsonValue::Null) : id;
+    const QJsonValue name = object.value(QStringLiteral("cmd"));
+    if (!name.isString()) {
+        return Refusal{requestId,
+                       {ErrorCode::InvalidRequest, QStringLiteral("\"cmd\" must be a string")}};
+    }
+    const CommandSpec* command = findCommand(name.toString());
+    if (command == nullptr) {
+        return Refusal{
+            requestId,
+            {ErrorCode::UnknownCommand,
+             QStringLiteral("no command \"%1\"; hello lists them").arg(name.toString().left(64))}};
+    }
+    Request request{requestId, command, {}};
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (it.key() == QLatin1String("id") || it.key() == QLatin1String("cmd")) continue;
+        const auto spec = std::find_if(command->args.cbegin(), command->args.cend(),
+                                       [&](const ArgSpec& a) { return a.name == it.key(); });
+        if (spec == command->args.cend()) {
+            return Refusal{
+                requestId,
+                {ErrorCode::InvalidArgument,
+                 QStringLiteral("%1 takes no \"%2\"").arg(command->name, it.key().left(64))}};
+        }
+        if (const auto wrong = check(*spec, it.value())) {
+            return Refusal{requestId, {ErrorCode::InvalidArgument, *wrong}};
+        }
+        request.args.insert(it.key(), it.value());
+    }
+    for (const ArgSpec& spec : command->args) {
+        if (spec.required && !request.args.contains(spec.name)) {
+            return Refusal{requestId,
+                           {ErrorCode::InvalidArgument,
+                            QStringLiteral("%1 needs \"%2\"").arg(command->name, spec.name)}};
+        }
+    }
+    return request;
+}
+
+QJsonValue describeCommands() {
+    QJsonArray commands;
+    for (const CommandSpec& command : table()) {
+        QJsonObject args;
+        for (const ArgSpec& spec : command.args) {
+            QJsonObject described{{QStringLiteral("type"), typeName(spec.type)},
+                                  {QStringLiteral("required"), spec.required},
+                                  {QStringLiteral("help"), spec.help}};
+            if (spec.minimum != spec.maximum) {
+                described.insert(QStringLiteral("min"), spec.minimum);
+                described.insert(QStringLiteral("max"), spec.maximum);
+            }
+            if (!spec.choices.isEmpty()) {
+                described.insert(QStringLiteral("choices"),
+                                 QJsonArray::fromStringList(spec.choices));
+            }
+            args.insert(spec.name, described);
+        }
+        commands.append(QJsonObject{{QStringLiteral("cmd"), command.name},
+                                    {QStringLiteral("args"), args},
+                                    {QStringLiteral("help"), command.help}});
+    }
+    return commands;
+}
+
+QByteArray replyOk(const QJsonValue& id, const QJsonValue& result) {
+    return line({{QStringLiteral("id"), id},
+                 {QStringLiteral("ok"), true},
+                 {QStringLiteral("result"), result}});
+}
+
+QByteArray replyError(const QJsonValue& id, const ApiError& error) {
+    return line(
+        {{QStringLiteral("id"), id},
+         {QStringLiteral("ok"), false},
+         {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), codeName(error.code)},
+                                               {QStringLiteral("message"), error.message}}}});
+}
+
+QByteArray eventLine(const QString& event, QJsonObject fields) {
+    fields.insert(QStringLiteral("event"), event);
+    if (!fields.contains(QStringLiteral("time")))
+        fields.insert(QStringLiteral("time"), timestampNow());
+    return line(fields);
+}
+
+QString timestampNow() {
+    return QDateTime::currentDateTime()
+        .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
+        .toString(Qt::ISODateWithMs);
+}
+
+}  // namespace orvale::api
