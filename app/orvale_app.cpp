@@ -181,6 +181,8 @@ int COrvaleApp::InitInstance() {
                 server->send(client, line, event);
             });
         server->setApi(deviceApi.get());
+        automation.setProfileProgressHandler(
+            [&deviceApi](const QJsonObject& progress) { deviceApi->profileProgress(progress); });
         QString error;
         if (!server->listen(&error)) {
             std::fprintf(stderr, "Orvale: %s\n", qPrintable(error));
