@@ -120,6 +120,8 @@ TEST(OpenRefusal, RefusedOpensOfRealPathsNameTheCause) {
              " is not a serial device"},
     };
     for (const auto& c : cases) {
+        // Tests running beside this one may be given the pseudo-terminal's number again.
+        if (c.path == vanishedPath && ::access(vanishedPath.c_str(), F_OK) == 0) continue;
         PortMap ports;
         ports.map(7, QString::fromStdString(c.path));
         CMSComm comm(ports);
