@@ -18,6 +18,104 @@ constexpr std::uint16_t axleRamp(std::uint32_t p, std::uint32_t q, bool upper) n
     return store16(upper ? 8851 * q / 4 + 20000 : 250 * p);
 }
 
+// Status codes along the slider. Several of driver 2's states mirror driver 1's, so that each
+// state is on screen for one of the two; the first four positions show the special codes.
+constexpr std::array<std::uint8_t, 4> kWorkingStateFirst{0b110, 0b111, 0b001, 0b010};
+constexpr std::uint8_t kRest = 0b000;
+constexpr std::uint8_t kDrive = 0b011;
+constexpr std::uint8_t kDriveFrom = 51;
+// Time related states from a position on: 0001 to 0110, then error and not available.
+constexpr std::array<std::uint8_t, 8> kTimeStates{0b0001, 0b0010, 0b0011, 0b0100,
+                                                  0b0101, 0b0110, 0b1110, 0b1111};
+constexpr std::uint8_t kDriver1TimeStatesFrom = 50;
+constexpr std::uint8_t kDriver2TimeStatesFrom = 40;
+
+constexpr std::uint8_t timeState(std::uint8_t from, std::uint8_t p) noexcept {
+    if (p < from || p - from >= static_cast<int>(kTimeStates.size())) return 0;
+    return kTimeStates[static_cast<std::size_t>(p - from)];
+}
+
+// Two-valued codes: one code up to and including a position, the other above it.
+constexpr std::uint8_t threshold(std::uint8_t p, std::uint8_t upTo, std::uint8_t atOrBelow,
+                                 std::uint8_t above) noexcept {
+    return p <= upTo ? atOrBelow : above;
+}
+
+constexpr std::uint8_t tellTale(std::uint8_t p) noexcept {
+    switch (p) {
+        case 0:
+        case kTopPosition:
+            return 0b011;  // info
+        case 1:
+            return 0b001;  // red
+        case 2:
+            return 0b010;  // yellow
+        case 3:
+            return 0b111;  // not available
+        default:
+            return 0b000;  // off
+    }
+}
+
+// Bus group states by position 0, 1, 2, 3 and 4 or more: error, not available, then the two
+// values.
+struct ByPosition {
+    std::array<std::uint8_t, 5> codes;
+    [[nodiscard]] constexpr std::uint8_t at(std::uint8_t p) const noexcept {
+        return codes[p < 4 ? p : 4];
+    }
+};
+constexpr ByPosition kChargingAndLocks{{0b10, 0b11, 0b00, 0b01, 0b01}};
+constexpr ByPosition kRampAndStatus2{{0b10, 0b11, 0b01, 0b00, 0b00}};
+constexpr ByPosition kDoorsPosition{{0b1110, 0b1111, 0b0000, 0b0001, 0b0010}};
+
+void setStatusCodes(RawParameters& r, std::uint8_t p, std::uint8_t productId) noexcept {
+    const bool top = p == kTopPosition;
+    r.driver1WorkingState = p < kWorkingStateFirst.size() ? kWorkingStateFirst[p]
+                            : p < kDriveFrom              ? kRest
+                                                          : kDrive;
+    r.driver2WorkingState = p < kWorkingStateFirst.size() ? kWorkingStateFirst[p]
+                            : p < kDriveFrom              ? kDrive
+                                                          : kRest;
+    r.driver1TimeStates = timeState(kDriver1TimeStatesFrom, p);
+    r.driver2TimeStates = timeState(kDriver2TimeStatesFrom, p);
+    r.driver1Card = threshold(p, 50, 0b00, 0b01);
+    r.driver2Card = threshold(p, 50, 0b01, 0b00);
+    r.vehicleMotion = threshold(p, 0, 0b00, 0b01);
+    r.vehicleOverspeed = threshold(p, 41, 0b00, 0b01);
+    r.systemEvent = threshold(p, 0, 0b01, 0b00);
+    r.handlingInformation = threshold(p, 0, 0b01, 0b00);
+    r.tachographPerformance = threshold(p, 0, 0b01, 0b00);
+    r.directionIndicator = threshold(p, 10, 0b01, 0b00);
+    r.tellTale = tellTale(p);
+    // Requests and diagnostics are not simulated.
+    r.diagnosticsSupported = 0b00;
+    r.requestsSupported = 0b00;
+    r.driver1IdPresent = p == 1 || p >= 3;
+    r.driver2IdPresent = p >= 2;
+    r.cruiseActive = p >= 40;
+    r.parkingBrake = p <= 10 || top;
+    r.brakePedal = p == 20 || p == 40 || p == 60 || p == 80 || top;
+    r.clutchPedal = p == 10 || p == 30 || p == 50 || p == 70 || top;
+
+    if (carriesTruckGroup(productId)) {
+        // "Set" at 1 to 10 and at 100, otherwise off; the first two positions show the
+        // special codes.
+        const bool set = p <= 10 || top;
+        r.ptoState = p == 0 ? 0b11111 : set ? 0b00101 : 0b00000;
+        r.ptoEngaged = p == 0 ? 0b11 : p == 1 ? 0b10 : set ? 0b01 : 0b00;
+    }
+    if (carriesBusGroup(productId)) {
+        r.alternators = kChargingAndLocks.at(p);
+        r.doorsLock = kChargingAndLocks.at(p);
+        r.doorsOpen = kChargingAndLocks.at(p);
+        r.doorsEnable = kChargingAndLocks.at(p);
+        r.ramp = kRampAndStatus2.at(p);
+        r.doorsStatus2 = kRampAndStatus2.at(p);
+        r.doorsPosition = kDoorsPosition.at(p);
+    }
+}
+
 }  // namespace
 
 RawParameters computeRawParameters(std::uint8_t position, std::uint8_t productId) noexcept {
@@ -111,6 +209,7 @@ RawParameters computeRawParameters(std::uint8_t position, std::uint8_t productId
         r.dateDay = store8(6 * p / 5 + 4);
     }
 
+    setStatusCodes(r, position, productId);
     return r;
 }
 

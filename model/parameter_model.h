@@ -71,6 +71,42 @@ struct RawParameters {
     std::uint8_t dateMonth;                ///< 1 to 12 in the slider's range
     std::uint8_t dateDay;                  ///< 0.25 day/bit
 
+    // Status codes: the J1939 code of each state field the device sends, which the presentation
+    // spells out as "code=meaning". Every model carries these.
+    std::uint8_t driver1WorkingState;    ///< 3 bits: 000 rest, 001 available, 010 work, 011 drive
+    std::uint8_t driver2WorkingState;    ///< 3 bits
+    std::uint8_t driver1TimeStates;      ///< 4 bits: 0000 normal ... 0110 16 h reached
+    std::uint8_t driver2TimeStates;      ///< 4 bits
+    std::uint8_t driver1Card;            ///< 2 bits: 00 not present, 01 present
+    std::uint8_t driver2Card;            ///< 2 bits
+    std::uint8_t vehicleMotion;          ///< 2 bits: 00 not detected, 01 detected
+    std::uint8_t vehicleOverspeed;       ///< 2 bits
+    std::uint8_t systemEvent;            ///< 2 bits: 00 no event, 01 tachograph event
+    std::uint8_t handlingInformation;    ///< 2 bits
+    std::uint8_t tachographPerformance;  ///< 2 bits: 00 normal, 01 performance analysis
+    std::uint8_t directionIndicator;     ///< 2 bits: 00 forward, 01 reverse
+    std::uint8_t tellTale;               ///< 3 bits, the same in every block: 000 off ... 111 n/a
+    std::uint8_t diagnosticsSupported;   ///< 2 bits: 00 not supported (not simulated)
+    std::uint8_t requestsSupported;      ///< 2 bits: 00 not supported (not simulated)
+    bool driver1IdPresent;               ///< the driver 1 card number is sent, else an empty field
+    bool driver2IdPresent;
+    bool cruiseActive;  ///< the Cruise LED: cruise control switched on
+    bool parkingBrake;  ///< the Parking LED: parking brake set
+    bool brakePedal;    ///< the Brake LED: brake pedal depressed
+    bool clutchPedal;   ///< the Clutch LED: clutch pedal depressed
+    // Truck group: 0 for the models without it.
+    std::uint8_t ptoState;    ///< 5 bits: 00000 off, 00101 set, 11111 not available
+    std::uint8_t ptoEngaged;  ///< 2 bits: 00 none, 01 at least one, 10 error, 11 n/a
+    // Bus group: 0 for the models without it. One code for all four alternators and all ten
+    // doors: the device shows one.
+    std::uint8_t alternators;    ///< 2 bits: 00 not charging, 01 charging, 10 error, 11 n/a
+    std::uint8_t doorsLock;      ///< 2 bits: 00 unlocked, 01 locked
+    std::uint8_t doorsOpen;      ///< 2 bits: 00 closed, 01 open
+    std::uint8_t doorsEnable;    ///< 2 bits: 00 disabled, 01 enabled
+    std::uint8_t ramp;           ///< 2 bits: 00 inside bus, 01 outside bus
+    std::uint8_t doorsStatus2;   ///< 2 bits: 00 all doors disabled, 01 at least one enabled
+    std::uint8_t doorsPosition;  ///< 4 bits: 0000 one open, 0001 closing last, 0010 all closed
+
     friend bool operator==(const RawParameters&, const RawParameters&) = default;
 };
 

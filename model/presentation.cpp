@@ -141,81 +141,82 @@ void appendDecimal(TextValue& box, std::uint32_t value, std::size_t minDigits) n
 }
 
 // ---------------------------------------------------------------------------------------------
-// FMS status codes, written as code, "=", meaning. Several of driver 2's states mirror driver
-// 1's, so that along the slider each state is on screen for one of the two.
+// FMS status codes (model/parameter_model.h), written as code, "=", meaning. A code the device
+// never sends in a field is never looked up.
 
-constexpr std::array<std::string_view, 4> kWorkingStateFirst{"110=Error", "111=not available",
-                                                             "001=Driver available", "010=Work"};
-constexpr std::string_view kWorkingRest = "000=Rest";
-constexpr std::string_view kWorkingDrive = "011=Drive";
-constexpr std::uint8_t kDriveFrom = 51;
+// A code and its text.
+struct CodeText {
+    std::uint8_t code;
+    std::string_view text;
+};
 
-// The driver 2 texts differ from driver 1 by one blank in two places; both are the device's own.
-constexpr std::string_view kTimeStateNormal = "0000=normal";
-constexpr std::array<std::string_view, 8> kDriver1TimeStates{"0001=15 min bef. 4-1/2hr",
-                                                             "0010=4-1/2hr reached",
-                                                             "0011=15 min bef. 9hr",
-                                                             "0100=9hr reached",
-                                                             "0101=15 min bef. 16 hr",
-                                                             "0110=16hr reached",
-                                                             "1110=Error",
-                                                             "1111=not available"};
-constexpr std::array<std::string_view, 8> kDriver2TimeStates{"0001=15 min bef. 4-1/2hr",
-                                                             "0010=4-1/2 hr reached",
-                                                             "0011=15 min bef. 9hr",
-                                                             "0100=9hr reached",
-                                                             "0101=15 min bef. 16hr",
-                                                             "0110=16hr reached",
-                                                             "1110=Error",
-                                                             "1111=not available"};
-constexpr std::uint8_t kDriver1TimeStatesFrom = 50;
-constexpr std::uint8_t kDriver2TimeStatesFrom = 40;
-
-std::string_view timeState(const std::array<std::string_view, 8>& states, std::uint8_t from,
-                           std::uint8_t p) noexcept {
-    if (p < from || p - from >= static_cast<int>(states.size())) {
-        return kTimeStateNormal;
+template <std::size_t N>
+constexpr std::string_view textOfCode(const std::array<CodeText, N>& table,
+                                      std::uint8_t code) noexcept {
+    for (const CodeText& row : table) {
+        if (row.code == code) return row.text;
     }
-    return states[static_cast<std::size_t>(p - from)];
+    return {};
 }
 
-// Two-valued codes: the first text up to and including `upTo`, the second above it.
-struct ThresholdText {
+constexpr std::array<CodeText, 6> kWorkingStates{{{0b000, "000=Rest"},
+                                                  {0b001, "001=Driver available"},
+                                                  {0b010, "010=Work"},
+                                                  {0b011, "011=Drive"},
+                                                  {0b110, "110=Error"},
+                                                  {0b111, "111=not available"}}};
+
+// The driver 2 texts differ from driver 1 by one blank in two places; both are the device's own.
+constexpr std::array<CodeText, 9> kDriver1TimeStates{{{0b0000, "0000=normal"},
+                                                      {0b0001, "0001=15 min bef. 4-1/2hr"},
+                                                      {0b0010, "0010=4-1/2hr reached"},
+                                                      {0b0011, "0011=15 min bef. 9hr"},
+                                                      {0b0100, "0100=9hr reached"},
+                                                      {0b0101, "0101=15 min bef. 16 hr"},
+                                                      {0b0110, "0110=16hr reached"},
+                                                      {0b1110, "1110=Error"},
+                                                      {0b1111, "1111=not available"}}};
+constexpr std::array<CodeText, 9> kDriver2TimeStates{{{0b0000, "0000=normal"},
+                                                      {0b0001, "0001=15 min bef. 4-1/2hr"},
+                                                      {0b0010, "0010=4-1/2 hr reached"},
+                                                      {0b0011, "0011=15 min bef. 9hr"},
+                                                      {0b0100, "0100=9hr reached"},
+                                                      {0b0101, "0101=15 min bef. 16hr"},
+                                                      {0b0110, "0110=16hr reached"},
+                                                      {0b1110, "1110=Error"},
+                                                      {0b1111, "1111=not available"}}};
+
+// Two-valued codes: the texts of 00 and 01.
+struct TwoValued {
     ControlId id;
-    std::uint8_t upTo;
-    std::string_view atOrBelow;
-    std::string_view above;
+    std::uint8_t RawParameters::*code;
+    std::string_view zero;
+    std::string_view one;
 };
-constexpr std::array<ThresholdText, 8> kThresholdTexts{{
-    {control::kDriver1Card, 50, "00=Card not present", "01=Card present"},
-    {control::kDriver2Card, 50, "01=Card present", "00=Card not present"},
-    {control::kVehicleMotion, 0, "00=Vehicle motion not detected", "01=vehicle motion detected"},
-    {control::kVehicleOverspeed, 41, "00=No overspeed", "01=Overspeed"},
-    {control::kSystemEvent, 0, "01=tachogr. event", "00=no tachogr. event"},
-    {control::kHandlingInformation, 0, "01=handling info.", "00=no handling info."},
-    {control::kTachographPerformance, 0, "01=perform. analysis", "00=normal perform."},
-    {control::kDirectionIndicator, 10, "01=Reverse", "00=Forward"},
+constexpr std::array<TwoValued, 8> kTwoValuedTexts{{
+    {control::kDriver1Card, &RawParameters::driver1Card, "00=Card not present", "01=Card present"},
+    {control::kDriver2Card, &RawParameters::driver2Card, "00=Card not present", "01=Card present"},
+    {control::kVehicleMotion, &RawParameters::vehicleMotion, "00=Vehicle motion not detected",
+     "01=vehicle motion detected"},
+    {control::kVehicleOverspeed, &RawParameters::vehicleOverspeed, "00=No overspeed",
+     "01=Overspeed"},
+    {control::kSystemEvent, &RawParameters::systemEvent, "00=no tachogr. event",
+     "01=tachogr. event"},
+    {control::kHandlingInformation, &RawParameters::handlingInformation, "00=no handling info.",
+     "01=handling info."},
+    {control::kTachographPerformance, &RawParameters::tachographPerformance, "00=normal perform.",
+     "01=perform. analysis"},
+    {control::kDirectionIndicator, &RawParameters::directionIndicator, "00=Forward", "01=Reverse"},
 }};
 
 constexpr std::array<ControlId, 5> kTellTales{control::kTellTaleId0, control::kTellTaleId1,
                                               control::kTellTaleId2, control::kTellTaleId3,
                                               control::kTellTaleId4};
-
-std::string_view tellTale(std::uint8_t p) noexcept {
-    switch (p) {
-        case 0:
-        case kTopPosition:
-            return "011=Cond. Info";
-        case 1:
-            return "001=Cond. Red";
-        case 2:
-            return "010=Cond. Yellow";
-        case 3:
-            return "111=not available";
-        default:
-            return "000=off";
-    }
-}
+constexpr std::array<CodeText, 5> kTellTaleTexts{{{0b000, "000=off"},
+                                                  {0b001, "001=Cond. Red"},
+                                                  {0b010, "010=Cond. Yellow"},
+                                                  {0b011, "011=Cond. Info"},
+                                                  {0b111, "111=not available"}}};
 
 // Requests and diagnostics are not simulated.
 constexpr std::string_view kNotSupported = "not supported";
@@ -234,62 +235,69 @@ constexpr std::array<SwVersion, 4> kSwVersions{{
 }};
 constexpr std::string_view kSwVersionUnknown = " ";
 
-std::string_view swVersion(std::string_view productText) noexcept {
-    for (const auto& row : kSwVersions) {
-        if (row.productText == productText) {
-            return row.version;
-        }
-    }
-    return kSwVersionUnknown;
-}
-
 constexpr std::string_view kNoDriverId = "*";
 constexpr std::string_view kDriver1Id = "DE_4084852370992000*";
 constexpr std::string_view kDriver2Id = "FR_5324329921546000*";
 
-// Truck group: PTO. "Set" at 1 to 10 and at 100, otherwise off.
-struct PtoText {
-    ControlId id;
-    std::string_view atZero;
-    std::string_view atOne;
-    std::string_view set;
-    std::string_view off;
-};
-constexpr std::array<PtoText, 2> kPtoTexts{{
-    {control::kPtoState, "11111=not available", "00101=Set", "00101=Set", "00000=off/disabled"},
-    {control::kPtoEngaged, "11=Not available", "10=Error", "01=At least 1", "00=No PTO engaged"},
-}};
+// Truck group: PTO.
+constexpr std::array<CodeText, 3> kPtoStates{
+    {{0b11111, "11111=not available"}, {0b00101, "00101=Set"}, {0b00000, "00000=off/disabled"}}};
+constexpr std::array<CodeText, 4> kPtoEngaged{{{0b11, "11=Not available"},
+                                               {0b10, "10=Error"},
+                                               {0b01, "01=At least 1"},
+                                               {0b00, "00=No PTO engaged"}}};
 
-// Bus group: alternator, doors and ramp. Texts by position 0, 1, 2, 3 and 4 or more, and
-// what a model without the bus group shows.
+// Bus group: alternator, doors and ramp, and what a model without the bus group shows.
 struct BusStatusText {
     ControlId id;
-    std::array<std::string_view, 5> byPosition;
+    std::uint8_t RawParameters::*code;
+    std::array<CodeText, 5> texts;
     std::string_view absent;
 };
 constexpr std::array<BusStatusText, 7> kBusStatusTexts{{
     {control::kAlternatorStatus,
-     {"10=error", "11=not available", "00=not charging", "01=charging", "01=charging"},
+     &RawParameters::alternators,
+     {{{0b10, "10=error"},
+       {0b11, "11=not available"},
+       {0b00, "00=not charging"},
+       {0b01, "01=charging"}}},
      " "},
     {control::kDoorsLockStatus,
-     {"10=Error", "11=not available", "00=Unlocked", "01=Locked", "01=Locked"},
+     &RawParameters::doorsLock,
+     {{{0b10, "10=Error"}, {0b11, "11=not available"}, {0b00, "00=Unlocked"}, {0b01, "01=Locked"}}},
      ""},
     {control::kDoorsOpenStatus,
-     {"10=Error", "11=not available", "00=Closed", "01=Open", "01=Open"},
+     &RawParameters::doorsOpen,
+     {{{0b10, "10=Error"}, {0b11, "11=not available"}, {0b00, "00=Closed"}, {0b01, "01=Open"}}},
      ""},
     {control::kDoorsEnableStatus,
-     {"10=Error", "11=not available", "00=Disabled", "01=Enabled", "01=Enabled"},
+     &RawParameters::doorsEnable,
+     {{{0b10, "10=Error"},
+       {0b11, "11=not available"},
+       {0b00, "00=Disabled"},
+       {0b01, "01=Enabled"}}},
      ""},
     {control::kRampWheelChairLift,
-     {"10=Error", "11=not available", "01=outside bus", "00=inside bus", "00=inside bus"},
+     &RawParameters::ramp,
+     {{{0b10, "10=Error"},
+       {0b11, "11=not available"},
+       {0b01, "01=outside bus"},
+       {0b00, "00=inside bus"}}},
      ""},
     {control::kDoorsStatus2,
-     {"10=Error", "11=not available", "01=at least 1 enabled", "00=all doors disabled",
-      "00=all doors disabled"},
+     &RawParameters::doorsStatus2,
+     {{{0b10, "10=Error"},
+       {0b11, "11=not available"},
+       {0b01, "01=at least 1 enabled"},
+       {0b00, "00=all doors disabled"}}},
      ""},
     {control::kDoorsPosition,
-     {"1110=Error", "1111=not available", "0000=at least 1 open", "0001=closing last door",
-      "0010=all doors closed"},
+     &RawParameters::doorsPosition,
+     {{{0b1110, "1110=Error"},
+       {0b1111, "1111=not available"},
+       {0b0000, "0000=at least 1 open"},
+       {0b0001, "0001=closing last door"},
+       {0b0010, "0010=all doors closed"}}},
      ""},
 }};
 
@@ -362,6 +370,15 @@ std::string_view shownVin(const VinBuffer& vin, std::uint8_t p, const Presentati
 
 // ---------------------------------------------------------------------------------------------
 
+std::string_view swVersionFor(std::string_view productText) noexcept {
+    for (const auto& row : kSwVersions) {
+        if (row.productText == productText) {
+            return row.version;
+        }
+    }
+    return kSwVersionUnknown;
+}
+
 void TextValue::reset(ControlId controlId) noexcept {
     m_id = controlId;
     m_written = false;
@@ -405,14 +422,13 @@ void present(const RawParameters& raw, std::uint8_t p, std::uint8_t productId,
         out.numbers[i] = {row.id, shownValue(row, row.raw(raw))};
     }
 
-    const bool isTop = p == kTopPosition;
     for (std::size_t i = 0; i < kLeds.size(); ++i) {
         out.leds[i].id = kLeds[i].id;
     }
-    out.leds[0].lit = p >= 40;                                            // Cruise
-    out.leds[1].lit = p <= 10 || isTop;                                   // Parking
-    out.leds[2].lit = p == 20 || p == 40 || p == 60 || p == 80 || isTop;  // Brake
-    out.leds[3].lit = p == 10 || p == 30 || p == 50 || p == 70 || isTop;  // Clutch
+    out.leds[0].lit = raw.cruiseActive;
+    out.leds[1].lit = raw.parkingBrake;
+    out.leds[2].lit = raw.brakePedal;
+    out.leds[3].lit = raw.clutchPedal;
 
     for (std::size_t i = 0; i < kTextDisplays.size(); ++i) {
         out.texts[i].reset(kTextDisplays[i].id);
@@ -421,30 +437,26 @@ void present(const RawParameters& raw, std::uint8_t p, std::uint8_t productId,
     composeVin(vin, p, inputs);
     setText(out, control::kVehicleIdentificationNumber, shownVin(vin, p, inputs));
 
-    const auto workingState = [p](std::string_view low, std::string_view high) {
-        if (p < kWorkingStateFirst.size()) {
-            return kWorkingStateFirst[p];
-        }
-        return p < kDriveFrom ? low : high;
-    };
-    setText(out, control::kDriver1WorkingState, workingState(kWorkingRest, kWorkingDrive));
-    setText(out, control::kDriver2WorkingState, workingState(kWorkingDrive, kWorkingRest));
+    setText(out, control::kDriver1WorkingState,
+            textOfCode(kWorkingStates, raw.driver1WorkingState));
+    setText(out, control::kDriver2WorkingState,
+            textOfCode(kWorkingStates, raw.driver2WorkingState));
     setText(out, control::kDriver1TimeRelatedStates,
-            timeState(kDriver1TimeStates, kDriver1TimeStatesFrom, p));
+            textOfCode(kDriver1TimeStates, raw.driver1TimeStates));
     setText(out, control::kDriver2TimeRelatedStates,
-            timeState(kDriver2TimeStates, kDriver2TimeStatesFrom, p));
-    for (const auto& row : kThresholdTexts) {
-        setText(out, row.id, p <= row.upTo ? row.atOrBelow : row.above);
+            textOfCode(kDriver2TimeStates, raw.driver2TimeStates));
+    for (const auto& row : kTwoValuedTexts) {
+        setText(out, row.id, raw.*row.code == 0 ? row.zero : row.one);
     }
-    setText(out, control::kDriver1Id, (p == 1 || p >= 3) ? kDriver1Id : kNoDriverId);
-    setText(out, control::kDriver2Id, p >= 2 ? kDriver2Id : kNoDriverId);
+    setText(out, control::kDriver1Id, raw.driver1IdPresent ? kDriver1Id : kNoDriverId);
+    setText(out, control::kDriver2Id, raw.driver2IdPresent ? kDriver2Id : kNoDriverId);
 
     for (const ControlId id : kTellTales) {
-        setText(out, id, tellTale(p));
+        setText(out, id, textOfCode(kTellTaleTexts, raw.tellTale));
     }
     setText(out, control::kDiagnosticsSupported, kNotSupported);
     setText(out, control::kRequestsSupported, kNotSupported);
-    setText(out, control::kSwVersionSupported, swVersion(inputs.productText));
+    setText(out, control::kSwVersionSupported, swVersionFor(inputs.productText));
 
     TextValue& fuelType = textBox(out, control::kFuelType);
     fuelType.assign("0x");
@@ -456,23 +468,12 @@ void present(const RawParameters& raw, std::uint8_t p, std::uint8_t productId,
               static_cast<std::uint32_t>(raw.cruiseControlStates >> 5U), 3);
 
     const bool truck = carriesTruckGroup(productId);
-    for (const auto& row : kPtoTexts) {
-        std::string_view text = kBlank;
-        if (truck) {
-            if (p == 0) {
-                text = row.atZero;
-            } else if (p == 1) {
-                text = row.atOne;
-            } else {
-                text = (p <= 10 || isTop) ? row.set : row.off;
-            }
-        }
-        setText(out, row.id, text);
-    }
+    setText(out, control::kPtoState, truck ? textOfCode(kPtoStates, raw.ptoState) : kBlank);
+    setText(out, control::kPtoEngaged, truck ? textOfCode(kPtoEngaged, raw.ptoEngaged) : kBlank);
 
     const bool bus = carriesBusGroup(productId);
     for (const auto& row : kBusStatusTexts) {
-        setText(out, row.id, bus ? row.byPosition[std::min<std::size_t>(p, 4)] : row.absent);
+        setText(out, row.id, bus ? textOfCode(row.texts, raw.*row.code) : row.absent);
     }
     TextValue& selectedGear = textBox(out, control::kSelectedGear);
     if (bus) {

@@ -92,6 +92,10 @@ struct Presentation {
 void present(const RawParameters& raw, std::uint8_t position, std::uint8_t productId,
              const PresentationInputs& inputs, VinBuffer& vin, Presentation& out) noexcept;
 
+/// The FMS software versions a model reports ("04.04" for "Quennet Duo Plus"): the Plus models
+/// only, by the model name the window shows; " " for any other text.
+[[nodiscard]] std::string_view swVersionFor(std::string_view productText) noexcept;
+
 /// One evaluation of the parameter model: computeRawParameters() followed by present().
 void evaluate(std::uint8_t position, std::uint8_t productId, const PresentationInputs& inputs,
               VinBuffer& vin, Presentation& out) noexcept;
