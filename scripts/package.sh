@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # dpkg-dev brings dpkg-shlibdeps, from which cpack works out the library dependencies; it
-# needs `file` too.
-scripts/install-deps.sh dpkg-dev file >&2
+# needs `file` too. help2man makes the manual pages from the programs' --help.
+scripts/install-deps.sh dpkg-dev file help2man >&2
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DORVALE_BUILD_TESTS=OFF -DORVALE_BUILD_BENCH=OFF >&2
 cmake --build build/package --parallel "$(nproc)" >&2

@@ -1,9 +1,13 @@
-# Checks the tree that install.stage put in PREFIX: the programs, the desktop entry, the icons
-# it names at every size, the README, and nothing else (no tests, benchmarks or libraries).
+# Checks the tree that install.stage put in PREFIX: the programs and the `orvale` link, the
+# desktop entry, the icons it names at every size, the README, copyright and changelog, the
+# manual pages, and nothing else (no tests, benchmarks or libraries). MAN_PAGES and CHANGELOG
+# say whether this build makes them (help2man and gzip were found).
 cmake_minimum_required(VERSION 3.25)
-if(NOT DEFINED PREFIX)
-  message(FATAL_ERROR "PREFIX is not set")
-endif()
+foreach(var PREFIX MAN_PAGES CHANGELOG)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
 
 set(failures "")
 macro(fail text)
@@ -16,10 +20,19 @@ set(icon_sizes 16 24 32 48 64 128 256)
 # rules is caught as surely as a missing icon.
 set(expected
   bin/Orvale
+  bin/orvale
   bin/quennet-sim
   share/applications/orvale.desktop
   share/doc/orvale/README.md
+  share/doc/orvale/copyright
   share/icons/hicolor/scalable/apps/orvale.svg)
+if(CHANGELOG)
+  list(APPEND expected share/doc/orvale/changelog.gz)
+endif()
+if(MAN_PAGES)
+  list(APPEND expected share/man/man1/Orvale.1.gz share/man/man1/orvale.1.gz
+    share/man/man1/quennet-sim.1.gz)
+endif()
 foreach(size IN LISTS icon_sizes)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/orvale.png)
 endforeach()
@@ -35,11 +48,30 @@ foreach(path IN LISTS installed)
   endif()
 endforeach()
 
-foreach(program bin/Orvale bin/quennet-sim)
+foreach(program bin/Orvale bin/orvale bin/quennet-sim)
   if(EXISTS "${PREFIX}/${program}")
     execute_process(COMMAND test -x "${PREFIX}/${program}" RESULT_VARIABLE not_executable)
     if(not_executable)
       fail("not executable: ${program}")
+    endif()
+  endif()
+endforeach()
+
+# The lowercase names are relative links, so that they hold wherever the tree is installed; a
+# copy would work too, but would be a second program to keep in step.
+foreach(link_and_target "bin/orvale=Orvale" "share/man/man1/orvale.1.gz=Orvale.1.gz")
+  string(REPLACE "=" ";" link_and_target "${link_and_target}")
+  list(GET link_and_target 0 link)
+  list(GET link_and_target 1 target)
+  if(NOT link IN_LIST installed)
+    continue()
+  endif()
+  if(NOT IS_SYMLINK "${PREFIX}/${link}")
+    fail("${link} is not a link to ${target}")
+  else()
+    file(READ_SYMLINK "${PREFIX}/${link}" points_to)
+    if(NOT points_to STREQUAL target)
+      fail("${link} points to '${points_to}', not to '${target}'")
     endif()
   endif()
 endforeach()
