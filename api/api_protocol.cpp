@@ -229,6 +229,15 @@ std::variant<Request, Refusal> parseRequest(const QByteArray& text) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
+        // Qt reads only an object or an array as a document: a bare value ("status", 42) is
+        // JSON all the same, just not a request.
+        QJsonParseError wrapped{};
+        QJsonDocument::fromJson('[' + text + ']', &wrapped);
+        if (wrapped.error == QJsonParseError::NoError) {
+            return Refusal{
+                QJsonValue::Null,
+                {ErrorCode::InvalidRequest, QStringLiteral("a request is a JSON object")}};
+        }
         return Refusal{QJsonValue::Null,
                        {ErrorCode::Parse, QStringLiteral("not JSON: %1 at offset %2")
                                               .arg(error.errorString())
@@ -326,9 +335,14 @@ QByteArray eventLine(const QString& event, QJsonObject fields) {
 }
 
 QString timestampNow() {
-    return QDateTime::currentDateTime()
-        .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-        .toString(Qt::ISODateWithMs);
+    // As the recording writes it, "+00:00" included (Qt would write "Z" for UTC).
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc() / 60;
+    return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace orvale::api

@@ -536,8 +536,12 @@ void DeviceApi::flushEvents() {
             changes.append(describeDisplay(i));
         }
         if (!changes.isEmpty()) {
+            // The position the displays were computed for: a script that moved the slider knows
+            // when the displays have followed.
             m_send(client,
-                   eventLine(QStringLiteral("parameters"), {{QStringLiteral("changes"), changes}}),
+                   eventLine(QStringLiteral("parameters"),
+                             {{QStringLiteral("changes"), changes},
+                              {QStringLiteral("position"), m_session.evaluatedPosition()}}),
                    true);
         }
     }
