@@ -1,5 +1,6 @@
 # Checks the tree that install.stage put in PREFIX: the programs and the `orvale` link, the
 # desktop entry, the icons it names at every size, the README, copyright and changelog, the
+# control API's Python client and its example, the
 # manual pages, and nothing else (no tests, benchmarks or libraries). MAN_PAGES and CHANGELOG
 # say whether this build makes them (help2man and gzip were found).
 cmake_minimum_required(VERSION 3.25)
@@ -25,6 +26,8 @@ set(expected
   share/applications/orvale.desktop
   share/doc/orvale/README.md
   share/doc/orvale/copyright
+  share/doc/orvale/examples/orvale_client.py
+  share/doc/orvale/examples/ramp_example.py
   share/icons/hicolor/scalable/apps/orvale.svg)
 if(CHANGELOG)
   list(APPEND expected share/doc/orvale/changelog.gz)
