@@ -24,17 +24,18 @@ constexpr ControlSpec identityBox(int id, std::string_view label, DluRect box) {
 
 // The parameter displays take their label, units, decimals and group from the model's tables,
 // which every view of the displays shares.
-template <std::size_t N>
-constexpr const model::DisplayEntry* findIn(const std::array<model::DisplayEntry, N>& table,
-                                            model::ControlId id) {
-    const std::size_t index = model::indexOf(table, id);
-    return index < N ? &table[index] : nullptr;
-}
-
-constexpr const model::DisplayEntry& entryFor(model::ControlId id) {
-    if (const auto* number = findIn(model::kNumericDisplays, id)) return *number;
-    if (const auto* led = findIn(model::kLeds, id)) return *led;
-    if (const auto* text = findIn(model::kTextDisplays, id)) return *text;
+constexpr model::DisplayEntry entryFor(model::ControlId id) {
+    if (const std::size_t i = model::indexOf(model::kNumericDisplays, id);
+        i < model::kNumericDisplayCount) {
+        return model::kNumericDisplays[i];
+    }
+    if (const std::size_t i = model::indexOf(model::kLeds, id); i < model::kLedCount) {
+        return model::kLeds[i];
+    }
+    if (const std::size_t i = model::indexOf(model::kTextDisplays, id);
+        i < model::kTextDisplayCount) {
+        return model::kTextDisplays[i];
+    }
     throw "not a parameter display";  // reached only while compiling, as an error
 }
 
@@ -51,19 +52,19 @@ constexpr G groupOf(model::DisplayGroup group) {
 }
 
 constexpr ControlSpec edit(model::ControlId id, DluRect box) {
-    const model::DisplayEntry& entry = entryFor(id);
+    const model::DisplayEntry entry = entryFor(id);
     return {id,  K::ReadOnlyEdit,      entry.label, {}, kDefaultDecimals, true, true,
             box, groupOf(entry.group), {}};
 }
 
 constexpr ControlSpec display(model::ControlId id, DluRect box) {
-    const model::DisplayEntry& entry = entryFor(id);
+    const model::DisplayEntry entry = entryFor(id);
     return {id,  K::NumericDisplay,    entry.label, entry.units, entry.decimals, true, true,
             box, groupOf(entry.group), {}};
 }
 
 constexpr ControlSpec led(model::ControlId id, DluRect box) {
-    const model::DisplayEntry& entry = entryFor(id);
+    const model::DisplayEntry entry = entryFor(id);
     return {id,   K::Led, entry.label,          {}, kDefaultDecimals, true,
             true, box,    groupOf(entry.group), {}};
 }
