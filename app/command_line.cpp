@@ -8,6 +8,7 @@
 
 #include "app/version.h"
 #include "link/connection.h"
+#include "plot/series_catalogue.h"
 #include "sim/sim_options.h"
 
 namespace orvale::app {
@@ -221,6 +222,13 @@ Options:
                          display server needed). Messages go to standard error; Ctrl+C or
                          SIGTERM ends it cleanly.
                            Orvale --headless --simulate --api 7170
+  --plot <label>[,<label>...]
+                         Open the plot window at start, plotting these parameters (the
+                         labels of their displays).
+                           Orvale --plot "Engine speed,Wheel based Speed"
+  --view <file.csv>      Show a recording made with --log in the plot window, without a
+                         device.
+                           Orvale --view drive.csv
   --help                 Show this text and exit.
                            Orvale --help
   --version              Show the version and exit.
@@ -298,6 +306,18 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
             options.profileLoop = true;
         } else if (name == "--headless" && !hasInline) {
             options.headless = true;
+        } else if (name == "--plot") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--plot needs labels, e.g. --plot \"Engine speed,Fuel Rate\"");
+            const plot::SeriesList list = plot::parseSeriesList(*value);
+            if (!list.error.empty()) return fail("--plot: " + list.error);
+            options.plotLabels = *value;
+        } else if (name == "--view") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--view needs a recording, e.g. --view drive.csv");
+            options.viewPath = *value;
         } else if (const QtOption* qt = findQtOption(name)) {
             options.qtArguments.emplace_back(arg);
             if (hasInline && qt->value != QtValue::NextOrInline) {
@@ -322,6 +342,10 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
     if (options.apiTokenFile && !options.api) return fail("--api-token-file goes with --api");
     if (options.profileLoop && !options.profilePath)
         return fail("--profile-loop goes with --profile");
+    if (options.plotLabels && options.headless)
+        return fail("--plot needs the window; it does not go with --headless");
+    if (options.viewPath && options.headless)
+        return fail("--view shows a window; it does not go with --headless");
     ParseResult result{std::move(options), {}, 0};
     if (const auto& device = result.options->simulate) {
         // Accepted all the same: a device the window will not work with is a test case too.

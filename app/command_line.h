@@ -34,6 +34,10 @@ struct Options {
     bool profileLoop = false;
     /// --headless: no window; messages go to standard error.
     bool headless = false;
+    /// --plot LABEL[,LABEL...]: open the plot window at start with these parameters.
+    std::optional<std::string> plotLabels;
+    /// --view FILE.csv: show a recording in the plot window, without a device.
+    std::optional<std::string> viewPath;
     /// Qt's own options with their values ("-platform", "offscreen", "-reverse" ...), in the
     /// order given: QApplication receives these after the program name and nothing else.
     std::vector<std::string> qtArguments;

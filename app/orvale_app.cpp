@@ -22,6 +22,7 @@
 #include "controls/cmscomm.h"
 #include "link/clock.h"
 #include "link/connection.h"
+#include "plot/plot_window.h"
 #include "session/device_session.h"
 #include "session/qt_watchdog_timer.h"
 #include "sim/pty_device.h"
@@ -92,6 +93,24 @@ COrvaleApp::COrvaleApp(Options options) : m_options(std::move(options)) {}
 COrvaleApp::~COrvaleApp() = default;
 
 int COrvaleApp::InitInstance() {
+    // A recording to look at needs no device: the plot window alone.
+    if (m_options.viewPath) {
+        QString error;
+        std::unique_ptr<plot::PlotWindow> viewer =
+            plot::PlotWindow::openRecording(QString::fromStdString(*m_options.viewPath), &error);
+        if (!viewer) {
+            std::fprintf(stderr, "Orvale: %s\n", qPrintable(error));
+            return kExitBadCommandLine;
+        }
+        viewer->setWindowIcon(applicationIcon());
+        if (m_options.plotLabels) {
+            static_cast<void>(
+                viewer->showSeriesByLabels(QString::fromStdString(*m_options.plotLabels), &error));
+        }
+        viewer->show();
+        return QApplication::exec();
+    }
+
     // What cannot be carried out is a command line that cannot be carried out, like a malformed
     // one: said on standard error before anything opens, and Orvale ends. A recording that
     // cannot be made, a drive profile that does not read, an API token that is not safe.
@@ -208,6 +227,19 @@ int COrvaleApp::InitInstance() {
     }
 
     ui::CMainDialog window(deviceSession);
+    // The plot collects from start, shown or not, so that opening it shows the history.
+    plot::PlotWindow plotWindow(deviceSession);
+    plotWindow.setWindowIcon(applicationIcon());
+    window.setPlotHandler([&plotWindow](std::optional<model::ControlId> display) {
+        if (display) plotWindow.showSeries(*display);
+        plotWindow.bringToFront();
+    });
+    if (m_options.plotLabels) {
+        QString error;
+        static_cast<void>(
+            plotWindow.showSeriesByLabels(QString::fromStdString(*m_options.plotLabels), &error));
+        plotWindow.bringToFront();
+    }
     const QIcon icon = applicationIcon();
     QApplication::setWindowIcon(icon);
     // Wayland shells take the window's icon from the installed desktop file of this name.

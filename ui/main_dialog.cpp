@@ -1,11 +1,13 @@
 #include "ui/main_dialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -107,6 +109,19 @@ void CMainDialog::buildWindow() {
     if (auto* exit = qobject_cast<QPushButton*>(control(id::kExit))) {
         exit->setDefault(true);
     }
+    for (QWidget* display : m_displays) {
+        if (display) display->installEventFilter(this);
+    }
+    for (QWidget* led : m_leds) {
+        if (led) led->installEventFilter(this);
+    }
+    // The context menu's shortcut, when the menu is not open.
+    auto* plot = new QAction(this);
+    plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(plot, &QAction::triggered, this, [this] {
+        if (m_plot) m_plot(std::nullopt);
+    });
+    addAction(plot);
 }
 
 void CMainDialog::applyScale(double scale) {
@@ -439,17 +454,40 @@ void CMainDialog::runDeviceInfo() {
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromLatin1(kAboutMenuText));
+    QAction* plot = nullptr;
+    if (m_plot) {
+        plot = menu.addAction(QStringLiteral("&Plot..."));
+        plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    }
     // Taken from the action itself, not from what exec() returns: a screen reader triggers the
     // action without closing the menu.
-    bool chosen = false;
-    connect(about, &QAction::triggered, &menu, [&] {
-        chosen = true;
-        menu.close();
-    });
-    menu.exec(event->globalPos());
-    if (chosen) {
-        OnSysCommand(kAboutCommand);
+    QAction* chosen = nullptr;
+    for (QAction* action : {about, plot}) {
+        if (action == nullptr) continue;
+        connect(action, &QAction::triggered, &menu, [&chosen, &menu, action] {
+            chosen = action;
+            menu.close();
+        });
     }
+    menu.exec(event->globalPos());
+    if (chosen == about) {
+        OnSysCommand(kAboutCommand);
+    } else if (chosen != nullptr && m_plot) {
+        m_plot(std::nullopt);
+    }
+}
+
+bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
+    // A double click on a display plots its parameter.
+    if (event->type() == QEvent::MouseButtonDblClick && m_plot) {
+        for (const auto& [controlId, widget] : m_controls) {
+            if (widget == watched) {
+                m_plot(static_cast<model::ControlId>(controlId));
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool CMainDialog::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {

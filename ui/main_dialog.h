@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ public:
     void pushFields() { m_session.pushFields(); }
 
     void setMessageBoxHandler(MessageBoxHandler handler) { m_messageBox = std::move(handler); }
+    /// Opens the plot window, with the parameter of a display when one was double-clicked;
+    /// the window offers it in its context menu (and Ctrl+P) once a handler is set.
+    using PlotHandler = std::function<void(std::optional<model::ControlId> display)>;
+    void setPlotHandler(PlotHandler handler) { m_plot = std::move(handler); }
     /// Told when a box shown through the handler above is to be taken away; for tests.
     void setMessageWithdrawnHandler(std::function<void(const QString& text)> handler) {
         m_messageWithdrawn = std::move(handler);
@@ -120,6 +125,7 @@ public:
     void pullInputs(link::WindowFields& fields) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -168,6 +174,7 @@ private:
 
     QIcon m_icon;
     MessageBoxHandler m_messageBox;
+    PlotHandler m_plot;
     std::function<void(const QString& text)> m_messageWithdrawn;
     std::map<std::string, QMessageBox*> m_openBoxes;  // boxes shown now, by text
     DeviceInfoHandler m_deviceInfo;

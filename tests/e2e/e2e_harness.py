@@ -470,9 +470,11 @@ class Window(Controls):
     `fresh`: Orvale is copied into a new directory of its own, with `port_file` as its port
     file (None: no file); otherwise the executable copied there before starts again, with the
     port file that it left. `before_window(window)` runs once Orvale is on the accessibility
-    bus and before its main window is looked for (a message box at start-up holds it back)."""
+    bus and before its main window is looked for (a message box at start-up holds it back).
+    `main_window` False: the run shows no main window (--view); only top_levels() serve."""
 
-    def __init__(self, world, orvale, port_args, port_file=None, fresh=True, before_window=None):
+    def __init__(self, world, orvale, port_args, port_file=None, fresh=True, before_window=None,
+                 main_window=True):
         self.world = world
         app_dir = world.path("app")
         self.exe = os.path.join(app_dir, "Orvale")
@@ -503,6 +505,9 @@ class Window(Controls):
         self.window = None
         if before_window is not None:
             before_window(self)
+        if not main_window:  # a run that shows other windows only (--view)
+            self.controls = {}
+            return
         self.window = wait_until(self._find_main_window, "the main window")
         self._attach(pyatspi, self.window)
         log(f"window '{self.window.name}' with {len(self.controls)} named objects")
@@ -664,7 +669,8 @@ def open_device_dialog(w):
     finally:
         listener.deregister("object:state-changed:showing")
     entries = [a for a in descendants(menu) if a.getRole() == w.pyatspi.ROLE_MENU_ITEM]
-    check([a.name for a in entries] == ["About Orvale..."],
+    # The device dialog's entry first, the plot window's under it.
+    check([a.name for a in entries] == ["About Orvale...", "Plot..."],
           f"the context menu offers {[a.name for a in entries]}")
     action = entries[0].queryAction()
     bindings = [action.getKeyBinding(i) for i in range(action.nActions)]
