@@ -4,6 +4,7 @@ file(GLOB_RECURSE sources
   "${ROOT}/model/*.cpp" "${ROOT}/model/*.h" "${ROOT}/ui/*.cpp" "${ROOT}/ui/*.h"
   "${ROOT}/session/*.cpp" "${ROOT}/session/*.h" "${ROOT}/api/*.cpp" "${ROOT}/api/*.h"
   "${ROOT}/profile/*.cpp" "${ROOT}/profile/*.h" "${ROOT}/plot/*.cpp" "${ROOT}/plot/*.h"
+  "${ROOT}/fms/*.cpp" "${ROOT}/fms/*.h" "${ROOT}/bus/*.cpp" "${ROOT}/bus/*.h"
   "${ROOT}/controls/*.cpp" "${ROOT}/controls/*.h" "${ROOT}/sim/*.cpp" "${ROOT}/sim/*.h"
   "${ROOT}/tests/*.cpp" "${ROOT}/tests/*.h" "${ROOT}/bench/*.cpp" "${ROOT}/bench/*.h"
   "${ROOT}/fuzz/*.cpp" "${ROOT}/fuzz/*.h")

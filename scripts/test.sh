@@ -6,9 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The end-to-end tests run under Xvfb and read the window through the accessibility bus; the
 # fuzz targets need clang's libFuzzer; clang-format checks the layout of the sources; pandas
-# reads a recording as its users do; help2man makes the manual pages from --help.
+# reads a recording as its users do; help2man makes the manual pages from --help; python-can and
+# can-utils read the FMS frame logs.
 scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 \
-  desktop-file-utils clang libclang-rt-dev clang-format python3-pandas help2man
+  desktop-file-utils clang libclang-rt-dev clang-format python3-pandas help2man \
+  python3-can can-utils
 
 echo "== build and test (warnings are errors)"
 cmake --preset ci >/dev/null
@@ -26,7 +28,7 @@ echo "== fuzz the receiver and the port file reader"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 seconds="${ORVALE_FUZZ_SECONDS:-30}"
-for target in receiver port_file; do
+for target in receiver port_file fms; do
   corpus=$(mktemp -d)
   log="$corpus.log"
   status=0
