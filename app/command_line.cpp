@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
+#include <variant>
 
 #include "app/version.h"
 #include "link/connection.h"
@@ -141,9 +142,20 @@ bool isLoopback(std::string_view address) {
 
 }  // namespace
 
-std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error) {
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error,
+                                                 std::optional<bus::CanTarget>* can) {
     sim::DeviceConfig config;
     while (!device.empty()) {
+        if (can != nullptr && device.starts_with("can=")) {
+            // Last, as the interface may carry its own ",bitrate=N".
+            auto target = bus::parseCanTarget(device.substr(4));
+            if (auto* problem = std::get_if<std::string>(&target)) {
+                *error = "--simulate can=: " + *problem;
+                return std::nullopt;
+            }
+            *can = std::get<bus::CanTarget>(std::move(target));
+            break;
+        }
         const auto comma = device.find(',');
         const auto item = device.substr(0, comma);
         device = comma == std::string_view::npos ? std::string_view{} : device.substr(comma + 1);
@@ -173,8 +185,8 @@ std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::s
             config.versionByte = firmware->versionByte;
             config.revision = firmware->revision;
         } else {
-            *error =
-                "--simulate knows model=, serial= and firmware=; got \"" + std::string(item) + "\"";
+            *error = "--simulate knows model=, serial=, firmware= and can=; got \"" +
+                     std::string(item) + "\"";
             return std::nullopt;
         }
     }
@@ -200,6 +212,9 @@ Options:
                          firmware.
                            Orvale --simulate
                            Orvale --simulate=model=13,serial=42,firmware=0.3C
+                         can=<plugin>:<interface>, last, also puts the device's FMS frames
+                         on a CAN bus through Qt SerialBus (socketcan, peakcan, virtualcan ...).
+                           Orvale --simulate=model=15,can=virtualcan:can0
   --log <file.csv>       Record every update of the parameter displays as a CSV row,
                          replacing the file if it exists. A file that cannot be written
                          ends Orvale at once with exit status 2.
@@ -229,6 +244,20 @@ Options:
   --view <file.csv>      Show a recording made with --log in the plot window, without a
                          device.
                            Orvale --view drive.csv
+  --expected-can <file.log|file.asc>
+                         Write the frames the device should be sending for the position it
+                         reports, at each group's period: a candump log, or Vector ASC when
+                         the name ends in .asc.
+                           Orvale --simulate --expected-can expected.log
+  --can <plugin>:<interface>[,bitrate=<n>]
+                         Listen on a CAN interface through Qt SerialBus and check the bus
+                         against the window. Without bitrate=, the device's CAN baud rate.
+                           Orvale --can socketcan:can0 --bus-check
+  --bus-check            Open the bus window at start (needs --can).
+  --bus-marks            Outline each display of the main window whose bus value disagrees
+                         (needs --can).
+  --can-log <file.log>   Record every frame seen on the --can interface as a candump log.
+                           Orvale --can socketcan:can0 --log drive.csv --can-log drive.log
   --help                 Show this text and exit.
                            Orvale --help
   --version              Show the version and exit.
@@ -274,9 +303,30 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
             options.ports.push_back(std::move(*port));
         } else if (name == "--simulate") {
             std::string error;
-            auto config = parseSimulation(inlineValue, &error);
+            auto config = parseSimulation(inlineValue, &error, &options.simulateCan);
             if (!config) return fail(error);
             options.simulate = std::move(config);
+        } else if (name == "--expected-can") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--expected-can needs a file name, e.g. --expected-can expected.log");
+            options.expectedCanPath = *value;
+        } else if (name == "--can") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--can needs an interface, e.g. socketcan:can0");
+            auto target = bus::parseCanTarget(*value);
+            if (auto* problem = std::get_if<std::string>(&target)) return fail("--can " + *problem);
+            options.can = std::get<bus::CanTarget>(std::move(target));
+        } else if (name == "--bus-check" && !hasInline) {
+            options.busCheck = true;
+        } else if (name == "--bus-marks" && !hasInline) {
+            options.busMarks = true;
+        } else if (name == "--can-log") {
+            const auto value = takeValue();
+            if (!value || value->empty())
+                return fail("--can-log needs a file name, e.g. --can-log drive.log");
+            options.canLogPath = *value;
         } else if (name == "--log") {
             const auto value = takeValue();
             if (!value || value->empty())
@@ -346,6 +396,15 @@ ParseResult parseCommandLine(std::span<const std::string> args, std::string_view
         return fail("--plot needs the window; it does not go with --headless");
     if (options.viewPath && options.headless)
         return fail("--view shows a window; it does not go with --headless");
+    if (!options.can) {
+        if (options.busCheck) return fail("--bus-check goes with --can <plugin>:<interface>");
+        if (options.busMarks) return fail("--bus-marks goes with --can <plugin>:<interface>");
+        if (options.canLogPath) return fail("--can-log goes with --can <plugin>:<interface>");
+    }
+    if (options.busCheck && options.headless)
+        return fail("--bus-check opens a window; it does not go with --headless");
+    if (options.busMarks && options.headless)
+        return fail("--bus-marks marks the window; it does not go with --headless");
     ParseResult result{std::move(options), {}, 0};
     if (const auto& device = result.options->simulate) {
         // Accepted all the same: a device the window will not work with is a test case too.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "bus/can_target.h"
 #include "sim/quennet_device.h"
 
 namespace orvale::app {
@@ -17,6 +18,9 @@ struct Options {
     std::vector<std::pair<int, std::string>> ports;
     /// --simulate[=model=<id>,serial=<n>,firmware=<x.yL>]: run against the built-in device.
     std::optional<sim::DeviceConfig> simulate;
+    /// --simulate=...,can=<plugin>:<interface>: the simulated device also sends its FMS frames
+    /// on this CAN interface.
+    std::optional<bus::CanTarget> simulateCan;
     /// --log FILE.csv: record every update of the parameter displays.
     std::optional<std::string> logPath;
     /// --api [ADDRESS:]PORT: the control API. No address: the loopback interface only.
@@ -38,6 +42,16 @@ struct Options {
     std::optional<std::string> plotLabels;
     /// --view FILE.csv: show a recording in the plot window, without a device.
     std::optional<std::string> viewPath;
+    /// --expected-can FILE.log|FILE.asc: write the frames the device should be sending.
+    std::optional<std::string> expectedCanPath;
+    /// --can <plugin>:<interface>[,bitrate=N]: listen on this CAN interface (the bus check).
+    std::optional<bus::CanTarget> can;
+    /// --bus-check: open the bus window at start.
+    bool busCheck = false;
+    /// --bus-marks: outline the main window's displays whose bus value disagrees.
+    bool busMarks = false;
+    /// --can-log FILE.log: record every frame seen on the --can interface.
+    std::optional<std::string> canLogPath;
     /// Qt's own options with their values ("-platform", "offscreen", "-reverse" ...), in the
     /// order given: QApplication receives these after the program name and nothing else.
     std::vector<std::string> qtArguments;
@@ -69,8 +83,10 @@ std::string versionLine(std::string_view qtVersion);
 ParseResult parseCommandLine(std::span<const std::string> args,
                              std::string_view workingDirectory = {});
 
-/// Parses the value of --simulate: "model=13,serial=42,firmware=0.3C", any subset, or empty.
-std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error);
+/// Parses the value of --simulate: "model=13,serial=42,firmware=0.3C,can=virtualcan:can0", any
+/// subset, or empty. `can` (when given) receives the CAN interface; without it, can= is refused.
+std::optional<sim::DeviceConfig> parseSimulation(std::string_view device, std::string* error,
+                                                 std::optional<bus::CanTarget>* can = nullptr);
 
 /// The --help text.
 std::string usage();
