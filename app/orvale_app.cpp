@@ -17,6 +17,7 @@
 #include "api/device_api.h"
 #include "app/automation.h"
 #include "app/display_recording.h"
+#include "app/expected_can_file.h"
 #include "app/port_file.h"
 #include "app/termination.h"
 #include "controls/cmscomm.h"
@@ -166,6 +167,15 @@ int COrvaleApp::InitInstance() {
 
     Automation automation(deviceSession, ports);
     if (recorder) automation.record(std::move(recorder));
+    std::unique_ptr<ExpectedCanFile> expectedCan;
+    if (m_options.expectedCanPath) {
+        std::string error;
+        expectedCan = ExpectedCanFile::open(*m_options.expectedCanPath, deviceSession, &error);
+        if (!expectedCan) {
+            std::fprintf(stderr, "Orvale: --expected-can: %s\n", error.c_str());
+            return kExitBadCommandLine;
+        }
+    }
     if (m_options.profilePath) {
         if (const auto error = automation.loadProfile(
                 QString::fromStdString(*m_options.profilePath), m_options.profileLoop)) {
@@ -222,6 +232,7 @@ int COrvaleApp::InitInstance() {
         server.reset();
         deviceApi.reset();
         automation.finish();
+        expectedCan.reset();
         deviceSession.removeObserver(&standardError);
         return 0;
     }
@@ -295,6 +306,7 @@ int COrvaleApp::InitInstance() {
     server.reset();
     deviceApi.reset();
     automation.finish();
+    expectedCan.reset();
     deviceSession.removeObserver(&standardError);
     return 0;
 }

@@ -48,7 +48,9 @@ Expectation expectationOf(std::uint8_t position, std::uint8_t productId,
 }
 
 std::optional<Expectation> expectationOf(const session::DeviceSession& session) {
-    if (session.state() != session::SessionState::Connected) return std::nullopt;
+    if (session.state() != session::SessionState::Connected || !session.positionKnown()) {
+        return std::nullopt;
+    }
     return expectationOf(session.evaluatedPosition(), session.connection().productId,
                          session.displays());
 }

@@ -32,7 +32,7 @@ struct Expectation {
 [[nodiscard]] Expectation expectationOf(std::uint8_t position, std::uint8_t productId,
                                         const session::Displays& displays);
 
-/// The expectation of the session's device, while it is connected and so reports its position;
+/// The expectation of the session's device once it is connected and has reported its position;
 /// nothing otherwise (a device Orvale only identifies may send anything).
 [[nodiscard]] std::optional<Expectation> expectationOf(const session::DeviceSession& session);
 

@@ -58,18 +58,24 @@ void FrameSchedule::beginSet(Slot& slot) {
     slot.next = 0;
 }
 
-void FrameSchedule::advance(Slot& slot, std::uint64_t nowMs) {
+void FrameSchedule::advance(Slot& slot) {
     if (++slot.next < slot.sending.size()) {
         slot.dueMs += slot.spacingMs;
         return;
     }
     slot.setStartMs += slot.periodMs;
-    if (slot.setStartMs + slot.periodMs <= nowMs) {
-        // Far behind: resume at the latest start the rhythm gives, not with a burst of old sets.
-        slot.setStartMs += (nowMs - slot.setStartMs) / slot.periodMs * slot.periodMs;
-    }
     slot.dueMs = slot.setStartMs;
     beginSet(slot);
+}
+
+void FrameSchedule::catchUp(std::uint64_t nowMs) noexcept {
+    for (Slot& slot : m_slots) {
+        if (!slot.active || slot.next != 0 || slot.setStartMs + slot.periodMs > nowMs) continue;
+        // A whole period late: resume at the latest start the rhythm gives, not with a burst
+        // of sets nobody would have seen on time.
+        slot.setStartMs += (nowMs - slot.setStartMs) / slot.periodMs * slot.periodMs;
+        slot.dueMs = slot.setStartMs;
+    }
 }
 
 }  // namespace orvale::bus

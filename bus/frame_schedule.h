@@ -30,11 +30,12 @@ public:
     /// sending them in a burst.
     template <class Send>
     void run(std::uint64_t nowMs, Send&& send) {
+        catchUp(nowMs);
         for (;;) {
             Slot* slot = earliestDue(nowMs);
             if (slot == nullptr) return;
             send(slot->sending[slot->next], slot->dueMs);
-            advance(*slot, nowMs);
+            advance(*slot);
         }
     }
 
@@ -54,7 +55,8 @@ private:
     };
 
     Slot* earliestDue(std::uint64_t nowMs) noexcept;
-    void advance(Slot& slot, std::uint64_t nowMs);
+    void advance(Slot& slot);
+    void catchUp(std::uint64_t nowMs) noexcept;
     static void beginSet(Slot& slot);
 
     std::array<Slot, fms::kGroupCount> m_slots{};

@@ -5,8 +5,6 @@
 #include <QLoggingCategory>
 #include <QVariant>
 
-#include <chrono>
-
 namespace orvale::bus {
 namespace {
 
@@ -15,12 +13,6 @@ constexpr int kRetryMs = 1000;
 std::string plain(const QString& text) { return text.toStdString(); }
 
 }  // namespace
-
-std::uint64_t steadyMs() noexcept {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 void quietCanBusDebugging() {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.canbus*.debug=false"));

@@ -9,15 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "bus/bus_clock.h"
 #include "bus/can_target.h"
 #include "fms/can_frame.h"
 
 class QCanBusDevice;
 
 namespace orvale::bus {
-
-/// Milliseconds of a steady clock, the time base of every frame Orvale reads or writes.
-[[nodiscard]] std::uint64_t steadyMs() noexcept;
 
 /// One CAN interface through Qt SerialBus (QCanBus), kept open for as long as this object lives.
 ///

@@ -23,6 +23,8 @@ struct ClockTime {
     std::uint8_t hours = 0;    ///< 0 to 23
     std::uint8_t minutes = 0;  ///< 0 to 59
     std::uint8_t seconds = 0;  ///< 0 to 59
+
+    friend bool operator==(const ClockTime&, const ClockTime&) = default;
 };
 
 /// Everything the device puts on the bus at one moment: the model's raw set for a position and

@@ -334,6 +334,7 @@ void DeviceSession::teardown() {
     // dark and the texts blank: it is reported once, with the push below, and never the
     // model's own values for position 0 that nobody would see.
     evaluate(0, Teardown::Yes);
+    m_positionKnown = false;
     setNotFoundYet(m_fields);
     m_fields.quietChecked = 0;
     m_fields.dynamicChecked = 0;
@@ -416,6 +417,7 @@ void DeviceSession::setSliderPosition(double position) {
 
 void DeviceSession::evaluateModel(std::uint8_t position) {
     evaluate(position, Teardown::No);
+    m_positionKnown = true;
     pushFields();
 }
 

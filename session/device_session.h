@@ -193,6 +193,9 @@ public:
     [[nodiscard]] link::WindowFields& fields() { return m_fields; }
     [[nodiscard]] const Displays& displays() const { return m_displays; }
     [[nodiscard]] std::uint8_t evaluatedPosition() const { return m_evaluatedPosition; }
+    /// True once a broadcast of the device's position has been applied since the device was
+    /// last torn down: until then the displays show placeholders, not the device.
+    [[nodiscard]] bool positionKnown() const { return m_positionKnown; }
     [[nodiscard]] double sliderPosition() const { return m_sliderPosition; }
     [[nodiscard]] bool isEnabled(int controlId) const;
     /// The watchdog's period in ms; 0 while it is stopped.
@@ -248,6 +251,7 @@ private:
     bool m_displaysReported = false;
     bool m_displaysChanged = false;  // a display differs from what was reported last
     std::uint8_t m_evaluatedPosition = 0;
+    bool m_positionKnown = false;
     bool m_displaysDirty = false;
     double m_sliderPosition = 0;
     std::map<int, bool> m_enabled;
