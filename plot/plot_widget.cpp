@@ -106,6 +106,18 @@ Scales scaleAxes(const AxisPlan& plan, const std::vector<std::size_t>& visible,
     return scales;
 }
 
+// Every third pixel of column `x` (row `y`) of `image`, as a dotted grid line; nothing outside it.
+void writeVerticalDots(QImage& image, int x, QRgb pixel) {
+    if (x < 0 || x >= image.width()) return;
+    for (int y = 0; y < image.height(); y += 3)
+        reinterpret_cast<QRgb*>(image.scanLine(y))[x] = pixel;
+}
+void writeHorizontalDots(QImage& image, int y, QRgb pixel) {
+    if (y < 0 || y >= image.height()) return;
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); x += 3) line[x] = pixel;
+}
+
 // The curve into `image`, a column of pixels per column: a vertical run over its least and
 // greatest value and the value the column before ended on, so that each column joins the next.
 void writeCurve(QImage& image, const std::vector<ColumnExtent>& columns, const AxisRange& axis,
@@ -145,15 +157,14 @@ void writeCurve(QImage& image, const std::vector<ColumnExtent>& columns, const A
 
 // The y axes beside `area`: the first on the left, the second on the right, the third left of
 // the first; each with its title above it.
-void drawYAxes(QPainter& painter, const std::vector<Axis>& axes, const QRect& area, int width,
-               int maxTicks) {
-    const QFontMetrics metrics = painter.fontMetrics();
+void drawYAxes(QPainter& painter, TextCache& texts, const std::vector<Axis>& axes,
+               const QRect& area, int width, int textHeight, int maxTicks) {
     for (std::size_t a = 0; a < axes.size(); ++a) {
         const Axis& axis = axes[a];
         const bool right = a == 1;
         const int edge = a == 0 ? area.left() : a == 1 ? area.right() : area.left() - width;
         const QRect titleBox(right ? edge + 4 : edge - width + 4, 0, width - 8, area.top() - 2);
-        painter.drawText(titleBox, aligned(right, Qt::AlignBottom), axis.title);
+        texts.draw(painter, titleBox, aligned(right, Qt::AlignBottom), axis.title);
         Ticks ticks = niceTicks(axis.range.low, axis.range.high, maxTicks);
         if (axis.led) ticks = {0, 1, 2, 0};
         for (int i = 0; i < ticks.count; ++i) {
@@ -163,15 +174,45 @@ void drawYAxes(QPainter& painter, const std::vector<Axis>& axes, const QRect& ar
             const QString text = axis.led
                                      ? (value != 0 ? PlotWidget::tr("on") : PlotWidget::tr("off"))
                                      : tickText(value, ticks.decimals);
-            const QRect box(right ? edge + 6 : edge - width + 2, y - metrics.height() / 2,
-                            width - 8, metrics.height());
-            painter.drawText(box, aligned(right, Qt::AlignVCenter), text);
+            const QRect box(right ? edge + 6 : edge - width + 2, y - textHeight / 2, width - 8,
+                            textHeight);
+            texts.draw(painter, box, aligned(right, Qt::AlignVCenter), text);
             painter.drawLine(edge, y, right ? edge + 3 : edge - 3, y);
         }
     }
 }
 
 }  // namespace
+
+void TextCache::draw(QPainter& painter, const QRect& box, int alignment, const QString& text) {
+    constexpr qsizetype kMostTexts = 512;
+    auto it = m_texts.find(text);
+    if (it == m_texts.end()) {
+        if (m_texts.size() >= kMostTexts) m_texts.clear();
+        QStaticText laidOut(text);
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+        laidOut.prepare(QTransform(), painter.font());
+        it = m_texts.insert(text, laidOut);
+    }
+    const QSizeF size = it->size();
+    double x = box.left();
+    if ((alignment & Qt::AlignRight) != 0) {
+        x = box.right() + 1 - size.width();
+    } else if ((alignment & Qt::AlignHCenter) != 0) {
+        x = box.left() + (box.width() - size.width()) / 2;
+    }
+    double y = box.top();
+    if ((alignment & Qt::AlignBottom) != 0) {
+        y = box.bottom() + 1 - size.height();
+    } else if ((alignment & Qt::AlignVCenter) != 0) {
+        y = box.top() + (box.height() - size.height()) / 2;
+    }
+    painter.save();
+    painter.setClipRect(box, Qt::IntersectClip);
+    painter.drawStaticText(QPointF(x, y), *it);
+    painter.restore();
+}
 
 PlotWidget::PlotWidget(const SeriesStore& store, QWidget* parent)
     : QWidget(parent), m_store(store) {
@@ -284,17 +325,34 @@ Readout PlotWidget::readout() const {
     return cursorReadout(m_store, m_visible, m_cursors[0], m_cursors[1]);
 }
 
-int PlotWidget::axisWidth() const {
-    return fontMetrics().horizontalAdvance(QStringLiteral("-0000000.00")) + 8;
+const PlotWidget::Metrics& PlotWidget::metrics() const {
+    if (!m_metrics) {
+        const QFontMetrics font = fontMetrics();
+        m_metrics = Metrics{font.horizontalAdvance(QStringLiteral("-0000000.00")) + 8,
+                            font.horizontalAdvance(QStringLiteral("00:00:00")) / 2,
+                            font.horizontalAdvance(QStringLiteral("00:00:00.000")) + 20,
+                            font.height(), font.ascent()};
+    }
+    return *m_metrics;
 }
 
+void PlotWidget::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        m_metrics.reset();
+        m_texts.clear();
+        m_noteWidth = -1;
+    }
+    QWidget::changeEvent(event);
+}
+
+int PlotWidget::axisWidth() const { return metrics().axisWidth; }
+
 QRect PlotWidget::plotAreaFor(int leftAxes, int rightAxes) const {
-    const QFontMetrics metrics = fontMetrics();
+    const Metrics& font = metrics();
     const int left = std::max(leftAxes, 1) * axisWidth();
-    const int right =
-        rightAxes > 0 ? axisWidth() : metrics.horizontalAdvance(QStringLiteral("00:00:00")) / 2 + 4;
-    const int top = metrics.height() + 8;
-    const int bottom = metrics.height() + 10;
+    const int right = rightAxes > 0 ? axisWidth() : font.halfClock + 4;
+    const int top = font.height + 8;
+    const int bottom = font.height + 10;
     return QRect(left, top, std::max(width() - left - right, 1),
                  std::max(height() - top - bottom, 1));
 }
@@ -321,7 +379,7 @@ void PlotWidget::updateDescription() {
 void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QPalette& colours = palette();
-    const QFontMetrics metrics = fontMetrics();
+    const Metrics& font = metrics();
 
     const AxisPlan plan = planAxes(m_visible);
     const int axisCount = static_cast<int>(plan.units.size());
@@ -346,7 +404,7 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
     }
 
     // The axes' ranges from what is visible; with normalised curves each series has its own.
-    const int maxTicks = std::max(2, area.height() / (metrics.height() * 2));
+    const int maxTicks = std::max(2, area.height() / (font.height * 2));
     const Scales scales = scaleAxes(plan, m_visible, m_columns, m_yZoom.low, m_yZoom.high);
     const std::vector<Axis>& axes = scales.axes;
 
@@ -359,10 +417,8 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
     m_curves.setDevicePixelRatio(ratio);
     m_curves.fill(colours.color(QPalette::Base));
     const QColor gridColour = colours.color(QPalette::Mid);
-    const double timeStep = niceTimeStep(
-        shown.span(),
-        std::max(2,
-                 area.width() / (metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + 20)));
+    const double timeStep =
+        niceTimeStep(shown.span(), std::max(2, area.width() / font.tickSpacing));
     const QDateTime startLocal =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(shown.from)));
     const double offset = startLocal.offsetFromUtc() * 1000.0;  // ticks on local time
@@ -371,19 +427,17 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
         return area.left() +
                static_cast<int>(std::lround((time - shown.from) * area.width() / shown.span()));
     };
-    {
-        QPainter layer(&m_curves);
-        layer.translate(-area.topLeft());
-        layer.setPen(QPen(gridColour, 0, Qt::DotLine));
-        for (double t = firstTick; t <= shown.to; t += timeStep) {
-            layer.drawLine(xFor(t), area.top(), xFor(t), area.bottom());
-        }
-        if (!axes.empty() && !axes[0].led) {
-            const Ticks ticks = niceTicks(axes[0].range.low, axes[0].range.high, maxTicks);
-            for (int i = 0; i < ticks.count; ++i) {
-                const int y = yFor(ticks.value(i), axes[0].range, area);
-                layer.drawLine(area.left(), y, area.right(), y);
-            }
+    // The grid, dotted, written as pixels like the curves: a dotted QPainter line is slow.
+    const QRgb gridPixel = gridColour.rgb();
+    for (double t = firstTick; t <= shown.to; t += timeStep) {
+        writeVerticalDots(m_curves, static_cast<int>(std::lround((xFor(t) - area.left()) * ratio)),
+                          gridPixel);
+    }
+    if (!axes.empty() && !axes[0].led) {
+        const Ticks ticks = niceTicks(axes[0].range.low, axes[0].range.high, maxTicks);
+        for (int i = 0; i < ticks.count; ++i) {
+            const int y = yFor(ticks.value(i), axes[0].range, area) - area.top();
+            writeHorizontalDots(m_curves, static_cast<int>(std::lround(y * ratio)), gridPixel);
         }
     }
 
@@ -401,7 +455,7 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
         const int x = xFor(*m_cursors[c]);
         painter.setPen(QPen(textColour, 0, Qt::DashLine));
         painter.drawLine(x, area.top(), x, area.bottom());
-        painter.drawText(x + 3, area.top() + metrics.ascent() + 1,
+        painter.drawText(x + 3, area.top() + font.ascent + 1,
                          c == 0 ? QStringLiteral("A") : QStringLiteral("B"));
     }
     if (m_drag == Drag::Box && m_moved) {
@@ -415,7 +469,7 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
 
     painter.setPen(textColour);
     const int width = axisWidth();
-    drawYAxes(painter, axes, area, width, maxTicks);
+    drawYAxes(painter, m_texts, axes, area, width, font.height, maxTicks);
 
     // The time axis, in local time.
     const QString format =
@@ -424,11 +478,10 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
         const int x = xFor(t);
         const QString text =
             QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(t))).toString(format);
-        const int textWidth = metrics.horizontalAdvance(text);
         painter.drawLine(x, area.bottom(), x, area.bottom() + 3);
-        painter.drawText(
-            QRect(x - textWidth / 2 - 2, area.bottom() + 4, textWidth + 4, metrics.height()),
-            Qt::AlignCenter, text);
+        // Centred under its tick; a box as wide as the widget, so the label is never cut.
+        m_texts.draw(painter, QRect(x - width, area.bottom() + 4, 2 * width, font.height),
+                     Qt::AlignCenter, text);
     }
 
     if (m_visible.empty()) {
@@ -437,10 +490,14 @@ void PlotWidget::paintEvent(QPaintEvent* /*event*/) {
     } else if (plan.normalised) {
         // Above the plot, beside the axis' title: the curves keep the whole area.
         const QRect note(area.left() + width / 2, 0, area.width() - width / 2, area.top() - 2);
-        painter.drawText(note, static_cast<int>(Qt::AlignRight) | static_cast<int>(Qt::AlignBottom),
-                         metrics.elidedText(tr("Each curve from its least (0 %) to its greatest "
-                                               "(100 %) value shown"),
-                                            Qt::ElideRight, note.width()));
+        if (note.width() != m_noteWidth) {
+            m_noteWidth = note.width();
+            m_note = fontMetrics().elidedText(tr("Each curve from its least (0 %) to its "
+                                                 "greatest (100 %) value shown"),
+                                              Qt::ElideRight, note.width());
+        }
+        m_texts.draw(painter, note,
+                     static_cast<int>(Qt::AlignRight) | static_cast<int>(Qt::AlignBottom), m_note);
     }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
 #include <QImage>
 #include <QPoint>
 #include <QRect>
+#include <QStaticText>
 #include <QWidget>
 
 #include <array>
@@ -26,6 +28,18 @@ namespace orvale::plot {
 /// cursor B. Keys: + and - zoom, Left and Right pan, Home fits the data, Delete clears the
 /// cursors. While following (live), the range ends at the data's end; a zoom by the wheel
 /// keeps following, any other move of the view stops it (followingChanged).
+/// Texts drawn again and again (tick labels, axis titles) laid out once: shaping a text costs
+/// far more than drawing it. Bounded: emptied when it grows past a few hundred texts.
+class TextCache {
+public:
+    /// Draws `text` in `box` as QPainter::drawText(box, alignment, text) would place one line.
+    void draw(QPainter& painter, const QRect& box, int alignment, const QString& text);
+    void clear() { m_texts.clear(); }
+
+private:
+    QHash<QString, QStaticText> m_texts;
+};
+
 class PlotWidget final : public QWidget {
     Q_OBJECT
 
@@ -93,6 +107,17 @@ private:
     void updateDescription();
     [[nodiscard]] QRect plotAreaFor(int leftAxes, int rightAxes) const;
     [[nodiscard]] int axisWidth() const;
+    void changeEvent(QEvent* event) override;
+
+    /// Widths and heights of the font that every repaint needs, measured once per font.
+    struct Metrics {
+        int axisWidth = 0;
+        int halfClock = 0;    // half the width of "00:00:00"
+        int tickSpacing = 0;  // the width of "00:00:00.000" and a gap
+        int height = 0;
+        int ascent = 0;
+    };
+    const Metrics& metrics() const;
 
     const SeriesStore& m_store;
     std::vector<std::size_t> m_visible;
@@ -114,6 +139,10 @@ private:
     TimeRange m_paintedRange;
     std::vector<std::vector<ColumnExtent>> m_columns;  // per visible series, reused
     QImage m_curves;                                   // the curves' pixels, reused
+    mutable std::optional<Metrics> m_metrics;
+    TextCache m_texts;
+    int m_noteWidth = -1;  // the normalised curves' note, elided to this width
+    QString m_note;
 };
 
 }  // namespace orvale::plot

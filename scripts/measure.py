@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Measures Orvale as a whole program against the simulated device, and prints the figures.
 
-    scripts/measure.py load [--seconds 60] [--steady] [--rates 821 10]
+    scripts/measure.py load [--seconds 60] [--steady] [--rates 821 10] [--plot]
                                                   CPU and repaints at the line's full rate and at 10/s
+                                                  (--plot: with the plot window showing 10 series)
     scripts/measure.py memory [--minutes 10]      resident size after 1 minute and after N minutes
     scripts/measure.py pacing [--seconds 10] [--sender]
                                                   gaps between the bytes of Orvale's commands
@@ -10,6 +11,10 @@
     scripts/measure.py vanish [--count 100]       the device's line closed and re-made, N times
     scripts/measure.py noisy [--minutes 10]       one byte in a thousand corrupted on the line
     scripts/measure.py port-file [--count 1000]   SIGKILL in the middle of port file stores
+    scripts/measure.py api [--seconds 30] [--requests 1000] [--clients 8] [--headless]
+                                                  the control API at the line's full rate: the
+                                                  parameters request's latency and Orvale's CPU
+                                                  with and without clients subscribed to events
 
 Build first (scripts/run.sh or cmake --build --preset dev); the programs are taken from
 build/dev unless --build names another build directory (--orvale names another Orvale, to
@@ -18,10 +23,14 @@ compare two builds against the same simulated device). Runs under a private Xvfb
 
 import argparse
 import csv
+import json
+import multiprocessing
 import os
 import random
+import selectors
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -87,7 +96,7 @@ class Session:
         self.procs.append(sim)
         return sim, link
 
-    def start_orvale(self, *options, stats=True):
+    def start_orvale(self, *options, stats=True, stderr=subprocess.DEVNULL):
         # A copy per run: the port file beside it starts fresh.
         exe = self.path("Orvale")
         shutil.copy(self.orvale, exe)
@@ -96,7 +105,7 @@ class Session:
         env = dict(self.env, ORVALE_STATS=self.path("stats")) if stats else self.env
         pin = (lambda: os.sched_setaffinity(0, ORVALE_CPUS)) if ORVALE_CPUS else None
         orvale = subprocess.Popen([exe, *options], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL, env=env, preexec_fn=pin)
+                                  stderr=stderr, env=env, preexec_fn=pin)
         self.procs.append(orvale)
         return orvale
 
@@ -149,12 +158,19 @@ def connected(session, before=0):
     return session.stats().get("evaluations", 0) > before + 5
 
 
+# Ten numeric displays for the plot window: what the plot's CPU figure is measured with.
+PLOT_SERIES = ("Engine total fuel used,Actual Engine % Torque,Fuel Level 1,Engine speed,"
+               "Tachograph vehicle Speed,Ambient Air Temperature,Engine coolant temperature,"
+               "Fuel Rate,Instantaneous Fuel Economy,Service brake air pressure #1")
+
+
 def load(args):
     for rate in args.rates:
         session = Session(args.build, args.orvale)
         try:
             session.start_sim("--rate", str(rate), *([] if args.steady else ["--sweep"]))
-            orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+            plot = ["--plot", PLOT_SERIES] if args.plot else []
+            orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}", *plot)
             wait_for(lambda: connected(session), 20, "Orvale to connect")
             time.sleep(2)  # settle
             cpu0, stats0, t0 = cpu_seconds(orvale.pid), session.stats(), time.monotonic()
@@ -429,6 +445,185 @@ def port_file(args):
         shutil.rmtree(work, ignore_errors=True)
 
 
+class ApiClient:
+    """One connection to Orvale's control API: JSON Lines over TCP."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.buffer = b""
+        self.next_id = 0
+
+    def line(self):
+        while b"\n" not in self.buffer:
+            chunk = self.sock.recv(1 << 16)
+            if not chunk:
+                raise RuntimeError("Orvale closed the API connection")
+            self.buffer += chunk
+        line, _, self.buffer = self.buffer.partition(b"\n")
+        return line
+
+    def request(self, cmd, **args):
+        """Sends a request and returns its reply (events that come first are passed over) and
+        the seconds from the send to the reply's last byte."""
+        self.next_id += 1
+        start = time.perf_counter()
+        self.sock.sendall(json.dumps({"id": self.next_id, "cmd": cmd, **args}).encode() + b"\n")
+        while True:
+            reply = json.loads(self.line())
+            if reply.get("id") == self.next_id:
+                return reply, time.perf_counter() - start
+
+    def close(self):
+        self.sock.close()
+
+
+def api_subscribers(port, count, ready, stop, results):
+    """Runs in a process of its own: `count` clients subscribed to parameter events, reading
+    everything Orvale sends until told to stop; then reports the events and bytes read and the
+    events Orvale told them it dropped."""
+    clients = [ApiClient(port) for _ in range(count)]
+    for client in clients:
+        reply, _ = client.request("subscribe", events=["parameters"])
+        if not reply.get("ok"):
+            raise RuntimeError(f"subscribe refused: {reply}")
+    selector = selectors.DefaultSelector()
+    for client in clients:
+        client.sock.setblocking(False)
+        selector.register(client.sock, selectors.EVENT_READ, client)
+    events = dropped = received = 0
+    ready.set()
+    while not stop.is_set():
+        for key, _ in selector.select(0.1):
+            client = key.data
+            try:
+                chunk = client.sock.recv(1 << 20)
+            except BlockingIOError:
+                continue
+            received += len(chunk)
+            client.buffer += chunk
+            *lines, client.buffer = client.buffer.split(b"\n")
+            for line in lines:
+                if line.startswith(b'{"changes"') or b'"event":"parameters"' in line:
+                    events += 1
+                elif b'"event":"dropped"' in line:
+                    dropped += json.loads(line)["count"]
+    for client in clients:
+        client.close()
+    results.put((events, dropped, received))
+
+
+def api_latencies(port, count):
+    """`count` parameters requests one after the other, within the API's 200 requests a second:
+    the seconds from each send to its whole reply (83 displays, about 12 KB)."""
+    client = ApiClient(port)
+    latencies = []
+    try:
+        for _ in range(count):
+            started = time.monotonic()
+            reply, seconds = client.request("parameters")
+            if not reply.get("ok") or len(reply["result"]) != 83:
+                raise RuntimeError(f"parameters answered {str(reply)[:200]}")
+            latencies.append(seconds * 1000)
+            time.sleep(max(0.0, 0.006 - (time.monotonic() - started)))
+    finally:
+        client.close()
+    return latencies
+
+
+def latency_summary(name, values):
+    values = sorted(values)
+    p99 = values[min(len(values) - 1, int(0.99 * len(values)))]
+    median = statistics.median(values)
+    print(f"{name}: {len(values)} parameters requests: median {median:.2f} ms "
+          f"({'within' if median <= 1.0 else 'OVER'} 1 ms), 99th percentile {p99:.2f} ms "
+          f"({'within' if p99 <= 5.0 else 'OVER'} 5 ms), max {values[-1]:.2f} ms")
+
+
+def api(args):
+    """Orvale at the line's full rate (821 broadcasts a second, the position changing every
+    broadcast) with its control API on, in one run: its CPU with no client, then with
+    `--clients` clients subscribed to parameter events, and the latency of the parameters
+    request from one more client, without and with the subscribers. Orvale's CPU without the
+    API at all comes from a run of its own before (not with --headless, which has no stats file
+    to tell when the device is connected)."""
+    rate = str(LINE_LIMIT - 2)
+    mode = ["--headless"] if args.headless else []
+
+    def cpu_share(orvale, seconds):
+        cpu0, t0 = cpu_seconds(orvale.pid), time.monotonic()
+        time.sleep(seconds)
+        cpu1, t1 = cpu_seconds(orvale.pid), time.monotonic()
+        if orvale.poll() is not None:
+            raise RuntimeError("Orvale ended")
+        return 100 * (cpu1 - cpu0) / (t1 - t0)
+
+    without = None
+    if not args.headless:
+        session = Session(args.build, args.orvale)
+        try:
+            session.start_sim("--rate", rate, "--sweep")
+            orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}")
+            wait_for(lambda: connected(session), 20, "Orvale to connect")
+            time.sleep(2)
+            without = cpu_share(orvale, args.seconds)
+            print(f"without the API: CPU {without:.1f} % of one core", flush=True)
+        finally:
+            session.close()
+
+    session = Session(args.build, args.orvale)
+    stop = None
+    try:
+        session.start_sim("--rate", rate, "--sweep")
+        log = open(session.path("stderr"), "w+")
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}",
+                                      "--api", "0", *mode, stderr=log)
+        port = None
+
+        def listening():
+            nonlocal port
+            log.seek(0)
+            for line in log:
+                if "control API listens" in line:
+                    port = int(line.split()[-1])
+            return port is not None
+        wait_for(listening, 20, "the control API")
+        probe = ApiClient(port)
+        wait_for(lambda: probe.request("status")[0]["result"]["state"] == "connected", 20,
+                 "Orvale to connect")
+        probe.close()
+        time.sleep(2)
+        idle = cpu_share(orvale, args.seconds)
+        print(f"with the API, no client: CPU {idle:.1f} % of one core", flush=True)
+        latency_summary("no subscribers", api_latencies(port, args.requests))
+
+        ready, stop, results = (multiprocessing.Event(), multiprocessing.Event(),
+                                multiprocessing.Queue())
+        subscribers = multiprocessing.Process(target=api_subscribers,
+                                              args=(port, args.clients, ready, stop, results))
+        subscribers.start()
+        if not ready.wait(30):
+            raise RuntimeError("the subscribers did not connect")
+        time.sleep(2)
+        t0 = time.monotonic()
+        busy = cpu_share(orvale, args.seconds)
+        latency_summary(f"{args.clients} subscribers", api_latencies(port, args.requests))
+        stop.set()
+        events, dropped, received = results.get(timeout=30)
+        wall = time.monotonic() - t0
+        subscribers.join(10)
+        base = without if without is not None else idle
+        print(f"with {args.clients} clients subscribed to parameters: CPU {busy:.1f} % of one core, "
+              f"{busy - base:+.1f} points ({'within' if busy - base <= 3.0 else 'OVER'} 3) above "
+              f"{'the run without the API' if without is not None else 'no client'}; "
+              f"{events / wall / args.clients:.0f} events/s and "
+              f"{received / wall / args.clients / 1024:.0f} KiB/s per client, {dropped} dropped")
+    finally:
+        if stop is not None:
+            stop.set()
+        session.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -441,6 +636,8 @@ def main():
     load_parser.add_argument("--seconds", type=int, default=60)
     load_parser.add_argument("--rates", type=int, nargs="+", default=[LINE_LIMIT - 2, 10],
                              help="broadcasts a second to measure at (default: 821 and 10)")
+    load_parser.add_argument("--plot", action="store_true",
+                             help="with the plot window open, showing 10 series")
     load_parser.add_argument("--steady", action="store_true",
                              help="keep the position still instead of changing it every broadcast")
     sub.add_parser("memory").add_argument("--minutes", type=int, default=10)
@@ -452,11 +649,19 @@ def main():
     sub.add_parser("vanish").add_argument("--count", type=int, default=100)
     sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
     sub.add_parser("port-file").add_argument("--count", type=int, default=1000)
+    api_parser = sub.add_parser("api")
+    api_parser.add_argument("--seconds", type=int, default=30,
+                            help="how long CPU is measured with and without subscribers")
+    api_parser.add_argument("--requests", type=int, default=1000,
+                            help="parameters requests whose latency is measured")
+    api_parser.add_argument("--clients", type=int, default=8,
+                            help="clients subscribed to parameter events")
+    api_parser.add_argument("--headless", action="store_true", help="run Orvale without its window")
     args = parser.parse_args()
     if args.what != "port-file":
         pin_processors(args.shared_cpu)
     {"load": load, "memory": memory, "pacing": pacing, "identifying": identifying,
-     "vanish": vanish, "noisy": noisy, "port-file": port_file}[args.what](args)
+     "vanish": vanish, "noisy": noisy, "port-file": port_file, "api": api}[args.what](args)
 
 
 if __name__ == "__main__":
