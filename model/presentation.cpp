@@ -152,7 +152,7 @@ struct CodeText {
 
 template <std::size_t N>
 constexpr std::string_view textOfCode(const std::array<CodeText, N>& table,
-                                      std::uint8_t code) noexcept {
+                                      std::uint32_t code) noexcept {
     for (const CodeText& row : table) {
         if (row.code == code) return row.text;
     }
@@ -303,19 +303,13 @@ constexpr std::array<BusStatusText, 7> kBusStatusTexts{{
 
 constexpr std::string_view kBlank = " ";
 constexpr std::uint8_t kGearOffset = 125;
+constexpr std::uint8_t kParkGear = 251;
 constexpr std::uint8_t kNeutralPosition = 50;
+constexpr std::string_view kPark = "park";
+constexpr std::string_view kNeutral = "neutral";
 
-// Gear byte minus 125, without leading zeros. Park and neutral are named by position; the
-// device's digit loop writes nothing for 0, which only p = 255 reaches.
-void writeGear(TextValue& box, std::uint8_t p, std::uint8_t gear) noexcept {
-    if (p == 0) {
-        box.assign("park");
-        return;
-    }
-    if (p == kNeutralPosition) {
-        box.assign("neutral");
-        return;
-    }
+// Gear byte minus 125, without leading zeros; the device's digit loop writes nothing for 0.
+void writeGearNumber(TextValue& box, std::uint8_t gear) noexcept {
     box.assign("");
     if (gear >= kGearOffset) {
         if (gear != kGearOffset) {
@@ -324,6 +318,18 @@ void writeGear(TextValue& box, std::uint8_t p, std::uint8_t gear) noexcept {
     } else {
         box.append("-");
         appendDecimal(box, static_cast<std::uint32_t>(kGearOffset - gear), 1);
+    }
+}
+
+// The device names park and neutral by its position, not by the byte it sends; the two agree
+// over the slider's range, so only positions above it (255: nothing) tell them apart.
+void writeGear(TextValue& box, std::uint8_t p, std::uint8_t gear) noexcept {
+    if (p == 0) {
+        box.assign(kPark);
+    } else if (p == kNeutralPosition) {
+        box.assign(kNeutral);
+    } else {
+        writeGearNumber(box, gear);
     }
 }
 
@@ -336,6 +342,29 @@ void writeBits(TextValue& box, std::uint32_t value, std::uint32_t bits) noexcept
     for (std::uint32_t i = bits; i-- > 0;) {
         box.append(((value >> i) & 1U) != 0 ? "1" : "0");
     }
+}
+
+// "0x" and two hex digits, then the line end the device's box carries.
+void writeHexByte(TextValue& box, std::uint32_t value) noexcept {
+    box.assign("0x");
+    box.append({&kHexDigits[(value >> 4U) & 0x0FU], 1});
+    box.append({&kHexDigits[value & 0x0FU], 1});
+    box.append("\n");
+}
+
+// The box's text for `code` from its table; empty (and false) for a code it has no text for.
+template <std::size_t N>
+bool assignCode(TextValue& box, const std::array<CodeText, N>& table, std::uint32_t code) noexcept {
+    const std::string_view text = textOfCode(table, code);
+    box.assign(text);
+    return !text.empty();
+}
+
+bool assignTwoValued(TextValue& box, std::string_view zero, std::string_view one,
+                     std::uint32_t code) noexcept {
+    const std::string_view text = code == 0 ? zero : code == 1 ? one : std::string_view{};
+    box.assign(text);
+    return !text.empty();
 }
 
 constexpr std::size_t kVinSerialFirst = 11;
@@ -377,6 +406,62 @@ std::string_view swVersionFor(std::string_view productText) noexcept {
         }
     }
     return kSwVersionUnknown;
+}
+
+bool writeStatusText(ControlId id, std::uint32_t code, TextValue& box) noexcept {
+    switch (id) {
+        case control::kDriver1WorkingState:
+        case control::kDriver2WorkingState:
+            return assignCode(box, kWorkingStates, code);
+        case control::kDriver1TimeRelatedStates:
+            return assignCode(box, kDriver1TimeStates, code);
+        case control::kDriver2TimeRelatedStates:
+            return assignCode(box, kDriver2TimeStates, code);
+        case control::kTellTaleId0:
+        case control::kTellTaleId1:
+        case control::kTellTaleId2:
+        case control::kTellTaleId3:
+        case control::kTellTaleId4:
+            return assignCode(box, kTellTaleTexts, code);
+        case control::kDiagnosticsSupported:
+        case control::kRequestsSupported:
+            return assignTwoValued(box, kNotSupported, {}, code);
+        case control::kFuelType:
+            if (code > 0xFFU) break;
+            writeHexByte(box, code);
+            return true;
+        case control::kRetarderTorqueMode:
+            writeBits(box, code, 4);
+            return true;
+        case control::kCruiseControlStates:
+            writeBits(box, code, 3);
+            return true;
+        case control::kPtoState:
+            return assignCode(box, kPtoStates, code);
+        case control::kPtoEngaged:
+            return assignCode(box, kPtoEngaged, code);
+        case control::kSelectedGear:
+        case control::kCurrentGear:
+            if (code > 0xFFU) break;
+            if (code == kParkGear) {
+                box.assign(kPark);
+            } else if (code == kGearOffset) {
+                box.assign(kNeutral);
+            } else {
+                writeGearNumber(box, static_cast<std::uint8_t>(code));
+            }
+            return true;
+        default:
+            for (const auto& row : kTwoValuedTexts) {
+                if (row.id == id) return assignTwoValued(box, row.zero, row.one, code);
+            }
+            for (const auto& row : kBusStatusTexts) {
+                if (row.id == id) return assignCode(box, row.texts, code);
+            }
+            break;
+    }
+    box.assign("");
+    return false;
 }
 
 void TextValue::reset(ControlId controlId) noexcept {
@@ -437,43 +522,48 @@ void present(const RawParameters& raw, std::uint8_t p, std::uint8_t productId,
     composeVin(vin, p, inputs);
     setText(out, control::kVehicleIdentificationNumber, shownVin(vin, p, inputs));
 
-    setText(out, control::kDriver1WorkingState,
-            textOfCode(kWorkingStates, raw.driver1WorkingState));
-    setText(out, control::kDriver2WorkingState,
-            textOfCode(kWorkingStates, raw.driver2WorkingState));
-    setText(out, control::kDriver1TimeRelatedStates,
-            textOfCode(kDriver1TimeStates, raw.driver1TimeStates));
-    setText(out, control::kDriver2TimeRelatedStates,
-            textOfCode(kDriver2TimeStates, raw.driver2TimeStates));
+    // One mapping from code to text, shared with whoever reads the codes off the bus.
+    const auto status = [&out](ControlId id, std::uint32_t code) {
+        writeStatusText(id, code, textBox(out, id));
+    };
+    status(control::kDriver1WorkingState, raw.driver1WorkingState);
+    status(control::kDriver2WorkingState, raw.driver2WorkingState);
+    status(control::kDriver1TimeRelatedStates, raw.driver1TimeStates);
+    status(control::kDriver2TimeRelatedStates, raw.driver2TimeStates);
     for (const auto& row : kTwoValuedTexts) {
-        setText(out, row.id, raw.*row.code == 0 ? row.zero : row.one);
+        status(row.id, raw.*row.code);
     }
     setText(out, control::kDriver1Id, raw.driver1IdPresent ? kDriver1Id : kNoDriverId);
     setText(out, control::kDriver2Id, raw.driver2IdPresent ? kDriver2Id : kNoDriverId);
 
     for (const ControlId id : kTellTales) {
-        setText(out, id, textOfCode(kTellTaleTexts, raw.tellTale));
+        status(id, raw.tellTale);
     }
-    setText(out, control::kDiagnosticsSupported, kNotSupported);
-    setText(out, control::kRequestsSupported, kNotSupported);
+    status(control::kDiagnosticsSupported, raw.diagnosticsSupported);
+    status(control::kRequestsSupported, raw.requestsSupported);
     setText(out, control::kSwVersionSupported, swVersionFor(inputs.productText));
 
-    TextValue& fuelType = textBox(out, control::kFuelType);
-    fuelType.assign("0x");
-    fuelType.append({&kHexDigits[static_cast<std::size_t>(raw.fuelType >> 4U)], 1});
-    fuelType.append({&kHexDigits[raw.fuelType & 0x0FU], 1});
-    fuelType.append("\n");
-    writeBits(textBox(out, control::kRetarderTorqueMode), raw.retarderTorqueMode, 4);
-    writeBits(textBox(out, control::kCruiseControlStates),
-              static_cast<std::uint32_t>(raw.cruiseControlStates >> 5U), 3);
+    status(control::kFuelType, raw.fuelType);
+    status(control::kRetarderTorqueMode, raw.retarderTorqueMode);
+    status(control::kCruiseControlStates,
+           static_cast<std::uint32_t>(raw.cruiseControlStates >> 5U));
 
     const bool truck = carriesTruckGroup(productId);
-    setText(out, control::kPtoState, truck ? textOfCode(kPtoStates, raw.ptoState) : kBlank);
-    setText(out, control::kPtoEngaged, truck ? textOfCode(kPtoEngaged, raw.ptoEngaged) : kBlank);
+    if (truck) {
+        status(control::kPtoState, raw.ptoState);
+        status(control::kPtoEngaged, raw.ptoEngaged);
+    } else {
+        setText(out, control::kPtoState, kBlank);
+        setText(out, control::kPtoEngaged, kBlank);
+    }
 
     const bool bus = carriesBusGroup(productId);
     for (const auto& row : kBusStatusTexts) {
-        setText(out, row.id, bus ? textOfCode(row.texts, raw.*row.code) : row.absent);
+        if (bus) {
+            status(row.id, raw.*row.code);
+        } else {
+            setText(out, row.id, row.absent);
+        }
     }
     TextValue& selectedGear = textBox(out, control::kSelectedGear);
     if (bus) {

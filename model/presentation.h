@@ -96,6 +96,15 @@ void present(const RawParameters& raw, std::uint8_t position, std::uint8_t produ
 /// only, by the model name the window shows; " " for any other text.
 [[nodiscard]] std::string_view swVersionFor(std::string_view productText) noexcept;
 
+/// Writes into `box` the text a status box shows for the code its bus field carries: "011=Drive"
+/// for code 3 in a driver working state box, "0B0101" for retarder torque mode 5 (its low 4 bits),
+/// "0B101" for cruise control state 5, "0x04\n" for fuel type 4, "75" for gear byte 200,
+/// "park" for 251 and "neutral" for 125. Returns false, with the box written empty, for a code
+/// the box has no text for, and for a display that shows no status code (numbers, LEDs, VIN,
+/// driver IDs, SW version, date and time). present() writes its status boxes through this.
+/// Does not allocate.
+bool writeStatusText(ControlId id, std::uint32_t code, TextValue& box) noexcept;
+
 /// One evaluation of the parameter model: computeRawParameters() followed by present().
 void evaluate(std::uint8_t position, std::uint8_t productId, const PresentationInputs& inputs,
               VinBuffer& vin, Presentation& out) noexcept;
