@@ -24,11 +24,11 @@ cmake --build --preset asan
 # pseudo-terminal tests are the ones the sanitizers watch.
 ctest --preset asan -j "$(nproc)" -E '^(e2e|install|cli)\.'
 
-echo "== fuzz the receiver and the port file reader"
+echo "== fuzz the receiver, the port file reader, the FMS decoder and the control API"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 seconds="${ORVALE_FUZZ_SECONDS:-30}"
-for target in receiver port_file fms; do
+for target in receiver port_file fms api; do
   corpus=$(mktemp -d)
   log="$corpus.log"
   status=0
