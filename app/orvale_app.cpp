@@ -20,6 +20,8 @@
 #include "app/expected_can_file.h"
 #include "app/port_file.h"
 #include "app/termination.h"
+#include "bus/bus_window.h"
+#include "bus/qt_bus_monitor.h"
 #include "controls/cmscomm.h"
 #include "link/clock.h"
 #include "link/connection.h"
@@ -27,6 +29,7 @@
 #include "session/device_session.h"
 #include "session/qt_watchdog_timer.h"
 #include "sim/pty_device.h"
+#include "ui/bus_marks.h"
 #include "ui/main_dialog.h"
 
 namespace orvale::app {
@@ -176,6 +179,36 @@ int COrvaleApp::InitInstance() {
             return kExitBadCommandLine;
         }
     }
+    // --can: the bus check, kept up for the whole run, shown or not, so that the bus window,
+    // the API and the frame log all see the same frames.
+    std::unique_ptr<CsvRecorder> canLog;
+    if (m_options.canLogPath) {
+        std::string error;
+        canLog = CsvRecorder::open(*m_options.canLogPath, &error);
+        if (!canLog) {
+            std::fprintf(stderr, "Orvale: --can-log: %s\n", error.c_str());
+            return kExitBadCommandLine;
+        }
+    }
+    std::unique_ptr<bus::QtBusMonitor> busMonitor;
+    if (m_options.can || m_options.simulateCan) bus::quietCanBusDebugging();
+    if (m_options.can) {
+        busMonitor = std::make_unique<bus::QtBusMonitor>(deviceSession, *m_options.can);
+        busMonitor->setReporter([](const std::string& text, bool /*problem*/) {
+            std::fprintf(stderr, "Orvale: CAN: %s\n", text.c_str());
+        });
+        if (canLog) {
+            busMonitor->setFrameLog([&canLog, told = false](std::string_view line) mutable {
+                canLog->writeLine(line);
+                if (!told && !canLog->healthy()) {
+                    told = true;
+                    std::fprintf(stderr, "Orvale: --can-log %s: writing stopped: %s\n",
+                                 canLog->path().c_str(), canLog->failureReason().c_str());
+                }
+            });
+        }
+        busMonitor->start();
+    }
     if (m_options.profilePath) {
         if (const auto error = automation.loadProfile(
                 QString::fromStdString(*m_options.profilePath), m_options.profileLoop)) {
@@ -231,6 +264,7 @@ int COrvaleApp::InitInstance() {
         deviceSession.exit();
         server.reset();
         deviceApi.reset();
+        busMonitor.reset();
         automation.finish();
         expectedCan.reset();
         deviceSession.removeObserver(&standardError);
@@ -250,6 +284,17 @@ int COrvaleApp::InitInstance() {
         static_cast<void>(
             plotWindow.showSeriesByLabels(QString::fromStdString(*m_options.plotLabels), &error));
         plotWindow.bringToFront();
+    }
+    std::unique_ptr<bus::BusWindow> busWindow;
+    std::unique_ptr<ui::BusMarks> busMarks;
+    if (busMonitor) {
+        busWindow = std::make_unique<bus::BusWindow>(busMonitor->monitor());
+        busWindow->setWindowIcon(applicationIcon());
+        window.setBusHandler([&busWindow] { busWindow->bringToFront(); });
+        if (m_options.busCheck) busWindow->bringToFront();
+        if (m_options.busMarks) {
+            busMarks = std::make_unique<ui::BusMarks>(window, busMonitor->monitor());
+        }
     }
     const QIcon icon = applicationIcon();
     QApplication::setWindowIcon(icon);
@@ -305,6 +350,9 @@ int COrvaleApp::InitInstance() {
     if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window);
     server.reset();
     deviceApi.reset();
+    busMarks.reset();
+    busWindow.reset();
+    busMonitor.reset();
     automation.finish();
     expectedCan.reset();
     deviceSession.removeObserver(&standardError);

@@ -15,7 +15,8 @@ std::string plain(const QString& text) { return text.toStdString(); }
 }  // namespace
 
 void quietCanBusDebugging() {
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.canbus*.debug=false"));
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("qt.canbus*.debug=false\nqt.canbus*.info=false"));
 }
 
 std::optional<fms::CanFrame> codecFrameOf(const QCanBusFrame& frame) {

@@ -10,6 +10,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
@@ -122,6 +123,12 @@ void CMainDialog::buildWindow() {
         if (m_plot) m_plot(std::nullopt);
     });
     addAction(plot);
+    auto* bus = new QAction(this);
+    bus->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    connect(bus, &QAction::triggered, this, [this] {
+        if (m_bus) m_bus();
+    });
+    addAction(bus);
 }
 
 void CMainDialog::applyScale(double scale) {
@@ -459,10 +466,15 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
         plot = menu.addAction(QStringLiteral("&Plot..."));
         plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     }
+    QAction* bus = nullptr;
+    if (m_bus) {
+        bus = menu.addAction(QStringLiteral("&Bus..."));
+        bus->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    }
     // Taken from the action itself, not from what exec() returns: a screen reader triggers the
     // action without closing the menu.
     QAction* chosen = nullptr;
-    for (QAction* action : {about, plot}) {
+    for (QAction* action : {about, plot, bus}) {
         if (action == nullptr) continue;
         connect(action, &QAction::triggered, &menu, [&chosen, &menu, action] {
             chosen = action;
@@ -472,8 +484,18 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
     if (chosen == about) {
         OnSysCommand(kAboutCommand);
+    } else if (chosen != nullptr && chosen == bus) {
+        if (m_bus) m_bus();
     } else if (chosen != nullptr && m_plot) {
         m_plot(std::nullopt);
+    }
+}
+
+void CMainDialog::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (m_decorate) {
+        QPainter painter(this);
+        m_decorate(painter);
     }
 }
 

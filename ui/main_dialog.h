@@ -75,6 +75,14 @@ public:
     /// the window offers it in its context menu (and Ctrl+P) once a handler is set.
     using PlotHandler = std::function<void(std::optional<model::ControlId> display)>;
     void setPlotHandler(PlotHandler handler) { m_plot = std::move(handler); }
+    /// Opens the bus window; the context menu offers it (and Ctrl+B) once a handler is set.
+    void setBusHandler(std::function<void()> handler) { m_bus = std::move(handler); }
+    /// Paints over the window's background after it is drawn, around the controls (the bus
+    /// marks); the controls themselves are drawn above it.
+    void setDecorationPainter(std::function<void(QPainter&)> painter) {
+        m_decorate = std::move(painter);
+        update();
+    }
     /// Told when a box shown through the handler above is to be taken away; for tests.
     void setMessageWithdrawnHandler(std::function<void(const QString& text)> handler) {
         m_messageWithdrawn = std::move(handler);
@@ -130,6 +138,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
@@ -175,6 +184,8 @@ private:
     QIcon m_icon;
     MessageBoxHandler m_messageBox;
     PlotHandler m_plot;
+    std::function<void()> m_bus;
+    std::function<void(QPainter&)> m_decorate;
     std::function<void(const QString& text)> m_messageWithdrawn;
     std::map<std::string, QMessageBox*> m_openBoxes;  // boxes shown now, by text
     DeviceInfoHandler m_deviceInfo;

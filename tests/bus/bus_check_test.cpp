@@ -14,44 +14,16 @@
 #include "fms/choices.h"
 #include "fms/encoder.h"
 #include "model/display_format.h"
+#include "tests/bus/bus_test_support.h"
 #include "tests/fms/fms_test_support.h"
 
 namespace orvale::bus {
 namespace {
 
 namespace c = model::control;
-
-// A device at a position, its displays as the session holds them, and the expectation of it.
-struct Shown {
-    explicit Shown(std::uint8_t position, std::uint8_t product = 15,
-                   std::string_view clock = "12:34:56")
-        : device(position, product, clock) {
-        for (std::size_t i = 0; i < displays.numbers.size(); ++i) {
-            displays.numbers[i] = device.shown.numbers[i].value;
-        }
-        for (std::size_t i = 0; i < displays.leds.size(); ++i) {
-            displays.leds[i] = device.shown.leds[i].lit;
-        }
-        for (std::size_t i = 0; i < displays.texts.size(); ++i) {
-            displays.texts[i] = device.shown.texts[i].text();
-        }
-        expectation = expectationOf(position, product, displays);
-    }
-    fms::test::Device device;
-    session::Displays displays;
-    Expectation expectation;
-};
-
-std::vector<fms::TimedFrame> traffic(const Expectation& sent, std::uint64_t fromMs,
-                                     std::uint64_t durationMs) {
-    fms::EncodedFrames encoded;
-    fms::encode(sent.deviceState(), encoded);
-    return fms::schedule(encoded, fromMs, durationMs);
-}
-
-void feed(BusCheck& check, const std::vector<fms::TimedFrame>& frames) {
-    for (const fms::TimedFrame& t : frames) check.onFrame(t.frame, t.timeMs);
-}
+using test::feed;
+using test::Shown;
+using test::traffic;
 
 bool notModelled(model::ControlId id, std::uint8_t product) {
     const model::DisplayGroup group = fms::displayGroupOf(id);
