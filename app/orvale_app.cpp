@@ -76,17 +76,25 @@ QIcon applicationIcon() {
     return icon;
 }
 
-void writeStats(const QString& path, const session::DeviceSession& session,
-                ui::CMainDialog& window) {
+void writeStats(const QString& path, const session::DeviceSession& session, ui::CMainDialog& window,
+                const bus::QtBusMonitor* bus) {
     const auto& pacer = window.repaintPacer();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(QStringLiteral("evaluations=%1\npaints=%2\nframes=%3\nmessage_boxes=%4\n")
-                   .arg(session.evaluations())
-                   .arg(pacer.paints())
-                   .arg(pacer.frames())
-                   .arg(session.messagesReported())
-                   .toLatin1());
+    QString text = QStringLiteral("evaluations=%1\npaints=%2\nframes=%3\nmessage_boxes=%4\n")
+                       .arg(session.evaluations())
+                       .arg(pacer.paints())
+                       .arg(pacer.frames())
+                       .arg(session.messagesReported());
+    if (bus != nullptr) {
+        const bus::BusSummary& s = bus->monitor().check().summary();
+        text += QStringLiteral("bus_frames=%1\nbus_mismatch=%2\nbus_missing=%3\nbus_match=%4\n")
+                    .arg(s.frames)
+                    .arg(s.count(bus::RowState::kMismatch))
+                    .arg(s.count(bus::RowState::kMissing))
+                    .arg(s.count(bus::RowState::kMatch));
+    }
+    file.write(text.toLatin1());
     file.commit();
 }
 
@@ -342,12 +350,12 @@ int COrvaleApp::InitInstance() {
     const QString statsPath = qEnvironmentVariable("ORVALE_STATS");
     if (!statsPath.isEmpty()) {
         QObject::connect(&statsTimer, &QTimer::timeout,
-                         [&] { writeStats(statsPath, deviceSession, window); });
+                         [&] { writeStats(statsPath, deviceSession, window, busMonitor.get()); });
         statsTimer.start(1000);
     }
 
     window.exec();
-    if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window);
+    if (!statsPath.isEmpty()) writeStats(statsPath, deviceSession, window, busMonitor.get());
     server.reset();
     deviceApi.reset();
     busMarks.reset();

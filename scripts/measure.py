@@ -15,6 +15,10 @@
                                                   the control API at the line's full rate: the
                                                   parameters request's latency and Orvale's CPU
                                                   with and without clients subscribed to events
+    scripts/measure.py bus [--seconds 30] [--extra 0 4000] [--faults]
+                                                  Orvale reading the simulated device on Qt's
+                                                  virtual CAN bus with the bus window open: its
+                                                  CPU, and the time a fault takes to show
 
 Build first (scripts/run.sh or cmake --build --preset dev); the programs are taken from
 build/dev unless --build names another build directory (--orvale names another Orvale, to
@@ -35,6 +39,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -624,6 +629,106 @@ def api(args):
         session.close()
 
 
+def bus(args):
+    """Orvale with the bus window open, reading the simulated device on Qt's virtual CAN bus:
+    its CPU against the same run without --can (the window at 10 broadcasts a second, the
+    position held still), at the device's own traffic and with a third sender's frames added;
+    then the time from a fault injected in the device (a parameter sent wrong, a group
+    silenced) to the check showing it, read from the control API's bus events (the bus
+    window is refreshed by the same call)."""
+    for extra in args.extra:
+        cpu = {}
+        rates = {}
+        for listening in (False, True):
+            session = Session(args.build, args.orvale)
+            try:
+                sim_can = ["--can", "virtualcan:can0"] + (["--can-extra", str(extra)] if extra else [])
+                session.start_sim("--position", "50", *sim_can)
+                can = ["--can", "virtualcan:can0", "--bus-check"] if listening else []
+                orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}",
+                                              *can)
+                wait_for(lambda: connected(session), 20, "Orvale to connect")
+                time.sleep(3)  # settle: the check has seen every group
+                cpu0, stats0, t0 = cpu_seconds(orvale.pid), session.stats(), time.monotonic()
+                time.sleep(args.seconds)
+                cpu1, t1 = cpu_seconds(orvale.pid), time.monotonic()
+                time.sleep(1.1)
+                stats1 = session.stats()
+                cpu[listening] = 100 * (cpu1 - cpu0) / (t1 - t0)
+                if listening:
+                    rates[extra] = (stats1.get("bus_frames", 0) - stats0.get("bus_frames", 0)) / (t1 - t0)
+                    states = {k: stats1.get(f"bus_{k}", 0) for k in ("match", "mismatch", "missing")}
+            finally:
+                session.close()
+        print(f"{rates[extra]:.0f} frames/s on the bus (third sender: {extra}/s): Orvale's CPU "
+              f"{cpu[True]:.2f} % of one core with the bus window open, {cpu[False]:.2f} % "
+              f"without --can: the check and its window {cpu[True] - cpu[False]:.2f} points; "
+              f"rows {states}")
+    if args.faults:
+        bus_fault_times(args)
+
+
+def bus_fault_times(args):
+    session = Session(args.build, args.orvale)
+    try:
+        control = session.path("control")
+        session.start_sim("--position", "50", "--can", "virtualcan:can0", "--control", control)
+        orvale = session.start_orvale("--port", f"COM1={session.path('quennet-port')}",
+                                      "--can", "virtualcan:can0", "--bus-check", "--api", "0",
+                                      stderr=subprocess.PIPE)
+        port = None
+        while port is None:
+            line = orvale.stderr.readline().decode()
+            if not line:
+                raise RuntimeError("Orvale ended before its API listened")
+            if "control API listens" in line:
+                port = int(line.rsplit(" ", 1)[1])
+        threading.Thread(target=lambda: [None for _ in iter(orvale.stderr.readline, b"")],
+                         daemon=True).start()
+        wait_for(lambda: connected(session), 20, "Orvale to connect")
+        client = ApiClient(port)
+        reply, _ = client.request("subscribe", events=["bus"])
+        if not reply.get("ok"):
+            raise RuntimeError(f"subscribe refused: {reply}")
+
+        def state_of(event, display):
+            for row in event.get("rows", []):
+                if row["id"] == display:
+                    return row["state"]
+            return None
+
+        def wait_state(display, wanted, deadline_s=15):
+            deadline = time.monotonic() + deadline_s
+            while time.monotonic() < deadline:
+                event = json.loads(client.line())
+                if event.get("event") == "bus" and state_of(event, display) == wanted:
+                    return time.monotonic()
+            raise RuntimeError(f"display {display} never became {wanted}")
+
+        # Engine speed (EEC1, every 20 ms) sent wrong; fuel level (DD1, every second) silenced.
+        for line, off, display, wanted, period in (
+                ("can-wrong 1020", "can-wrong off", 1020, "mismatch", 1000),
+                ("can-silence DD1", "can-silence off", 1020, "missing", 1000),
+                ("can-wrong 1022", "can-wrong off", 1022, "mismatch", 20),
+                ("can-silence EEC1", "can-silence off", 1022, "missing", 20)):
+            times = []
+            for _ in range(args.repeats):
+                wait_state(display, "match")
+                time.sleep(random.uniform(0.5, 1.5))
+                with open(control, "w") as f:
+                    f.write(line + "\n")
+                injected = time.monotonic()
+                times.append(wait_state(display, wanted) - injected)
+                with open(control, "w") as f:
+                    f.write(off + "\n")
+            print(f"{line}: shown as {wanted} after {statistics.median(times):.2f} s (median of "
+                  f"{len(times)}, max {max(times):.2f} s; limit 1 s + the group's period "
+                  f"{period / 1000:g} s)")
+        client.close()
+    finally:
+        session.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -657,11 +762,19 @@ def main():
     api_parser.add_argument("--clients", type=int, default=8,
                             help="clients subscribed to parameter events")
     api_parser.add_argument("--headless", action="store_true", help="run Orvale without its window")
+    bus_parser = sub.add_parser("bus")
+    bus_parser.add_argument("--seconds", type=int, default=30)
+    bus_parser.add_argument("--extra", type=int, nargs="+", default=[0, 4000],
+                            help="frames a second from a third sender (default: 0 and 4000)")
+    bus_parser.add_argument("--faults", action="store_true",
+                            help="also time faults injected in the device until the check shows them")
+    bus_parser.add_argument("--repeats", type=int, default=5)
     args = parser.parse_args()
     if args.what != "port-file":
         pin_processors(args.shared_cpu)
     {"load": load, "memory": memory, "pacing": pacing, "identifying": identifying,
-     "vanish": vanish, "noisy": noisy, "port-file": port_file, "api": api}[args.what](args)
+     "vanish": vanish, "noisy": noisy, "port-file": port_file, "api": api,
+     "bus": bus}[args.what](args)
 
 
 if __name__ == "__main__":

@@ -6,16 +6,19 @@
 # where the window opens as large as its font makes it, or smaller on a smaller screen; --scale
 # sets Qt's scale factor (2 draws everything at twice the pixels, as a high-DPI screen does);
 # --plot takes the plot window instead, showing a recording of the simulated device's sweep
-# (Orvale --view).
+# (Orvale --view); --bus takes the bus window, reading the simulated device on Qt's virtual CAN
+# bus with two faults injected (Engine speed sent wrong, DD1 not sent).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=docs/orvale-1920x1080.png
 screen=1920x1080
 scale=1
 plot=""
+bus=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --plot) plot=1; shift ;;
+    --bus) bus=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --scale) scale="$2"; shift 2 ;;
     *) out="$1"; shift ;;
@@ -32,7 +35,25 @@ Xvfb "$DISPLAY" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 sleep 1
 # The window's own copy of the executable keeps the port file out of the build tree.
 cp build/dev/app/Orvale "$work/Orvale"
-if [ -n "$plot" ]; then
+if [ -n "$bus" ]; then
+  build/dev/sim/quennet-sim --position 50 --serial 42 --link "$work/quennet" \
+    --can virtualcan:can0 --control "$work/control" >/dev/null 2>&1 &
+  for _ in $(seq 1 50); do [ -e "$work/quennet" ] && [ -p "$work/control" ] && break; sleep 0.1; done
+  QT_SCALE_FACTOR="$scale" "$work/Orvale" --port COM1="$work/quennet" --can virtualcan:can0 \
+    --bus-check >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 1 50); do
+    win=$(xdotool search --sync --onlyvisible --pid "$pid" --name "Bus" 2>/dev/null | head -n1 || true)
+    [ -n "$win" ] && break
+    sleep 0.2
+  done
+  [ -n "${win:-}" ] || { echo "Orvale did not show its bus window" >&2; exit 1; }
+  xdotool windowmove "$win" 0 0
+  sleep 4
+  echo "can-wrong 1022" >"$work/control"
+  echo "can-silence DD1" >"$work/control"
+  sleep 4
+elif [ -n "$plot" ]; then
   # Ten seconds of the device sweeping 0 to 100 and back, recorded without a window, then shown.
   build/dev/sim/quennet-sim --sweep --rate 10 --link "$work/quennet" >/dev/null 2>&1 &
   for _ in $(seq 1 50); do [ -e "$work/quennet" ] && break; sleep 0.1; done
