@@ -28,6 +28,7 @@
 #include "plot/plot_window.h"
 #include "session/device_session.h"
 #include "session/qt_watchdog_timer.h"
+#include "sim/can_transmitter.h"
 #include "sim/pty_device.h"
 #include "ui/bus_marks.h"
 #include "ui/main_dialog.h"
@@ -200,6 +201,18 @@ int COrvaleApp::InitInstance() {
     }
     std::unique_ptr<bus::QtBusMonitor> busMonitor;
     if (m_options.can || m_options.simulateCan) bus::quietCanBusDebugging();
+    // The simulated device's own CAN side, as quennet-sim --can. Made after `device`, so that
+    // it stops before the device whose frames it sends. It sends from this thread: Qt's virtual
+    // bus serves every interface of a process from one thread, and --can opens one here too.
+    std::unique_ptr<sim::CanTransmitter> simulatedCan;
+    if (device && m_options.simulateCan) {
+        simulatedCan = std::make_unique<sim::CanTransmitter>(
+            *device, *m_options.simulateCan,
+            [](const std::string& text, bool /*problem*/) {
+                std::fprintf(stderr, "Orvale: simulated device: CAN: %s\n", text.c_str());
+            },
+            sim::CanTransmitter::Threading::kCallersThread);
+    }
     if (m_options.can) {
         busMonitor = std::make_unique<bus::QtBusMonitor>(deviceSession, *m_options.can);
         busMonitor->setReporter([](const std::string& text, bool /*problem*/) {

@@ -16,7 +16,7 @@ std::string plain(const QString& text) { return text.toStdString(); }
 
 void quietCanBusDebugging() {
     QLoggingCategory::setFilterRules(
-        QStringLiteral("qt.canbus*.debug=false\nqt.canbus*.info=false"));
+        QStringLiteral("qt.canbus*.debug=false\nqt.canbus*.info=false\nqt.canbus*.warning=false"));
 }
 
 std::optional<fms::CanFrame> codecFrameOf(const QCanBusFrame& frame) {
@@ -93,7 +93,13 @@ void CanBusLink::open() {
                     fail(m_target.text() + " has gone");
                 }
             });
-    if (!m_device->connectDevice()) {
+    // Some plugins (SocketCAN) report a failed connect through errorOccurred before
+    // connectDevice() returns: that error is handled here, once, where a refused bitrate can
+    // still be taken back.
+    m_connecting = true;
+    const bool connected = m_device->connectDevice();
+    m_connecting = false;
+    if (!connected) {
         const std::string why = plain(m_device->errorString());
         if (bitrate && m_device->error() == QCanBusDevice::ConfigurationError) {
             // SocketCAN sets rates only for root: take the interface as it is configured.
@@ -140,7 +146,7 @@ void CanBusLink::report(const std::string& text, bool problem) {
 }
 
 void CanBusLink::onErrorOccurred() {
-    if (m_device == nullptr) return;
+    if (m_device == nullptr || m_connecting) return;
     const QCanBusDevice::CanBusError error = m_device->error();
     const std::string why = plain(m_device->errorString());
     switch (error) {

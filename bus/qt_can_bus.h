@@ -78,13 +78,16 @@ private:
     Reporter m_reporter;
     std::string m_status;
     bool m_statusIsProblem = false;
+    bool m_connecting = false;  // inside connectDevice()
     std::string m_lastWriteProblem;
     std::optional<std::uint64_t> m_refusedSinceMs;  // writes refused without a break since
     std::uint64_t m_errorFrames = 0;
 };
 
-/// Keeps Qt SerialBus's plugins from writing their debugging chatter (the virtual bus's server
-/// and clients coming and going) to standard error; QT_LOGGING_RULES still turns it back on.
+/// Keeps Qt SerialBus's plugins from writing their chatter (the virtual bus's server and clients
+/// coming and going, SocketCAN's optional library missing, the same failure again at every
+/// retry) to standard error: CanBusLink reports what matters once. QT_LOGGING_RULES still turns
+/// it back on.
 void quietCanBusDebugging();
 
 /// A QCanBusFrame's identifier, bytes and kind as the codec reads them.

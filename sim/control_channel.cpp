@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "sim/can_faults.h"
+
 namespace orvale::sim {
 namespace {
 
@@ -63,10 +65,70 @@ std::optional<bool> onOff(std::string_view text) {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
+// The bus faults: the rest of the line after the name, which a display's label may fill with
+// several words.
+std::optional<std::string> applyCanLine(PtyDevice& device, std::string_view name,
+                                        const std::vector<std::string_view>& values,
+                                        std::string_view rest) {
+    if (!name.starts_with("can-")) {
+        return std::nullopt;
+    }
+    const bool off = values.size() == 1 && values[0] == "off";
+    CanFaults faults = device.canFaults();
+    if (name == "can-wrong") {
+        if (off) {
+            faults.wrongDisplay.reset();
+        } else if (const auto id = busDisplayOfName(rest)) {
+            faults.wrongDisplay = *id;
+        } else {
+            return "expects the label or control ID of a display the device sends, or off";
+        }
+    } else if (name == "can-silence") {
+        if (off) {
+            faults.silencedGroup.reset();
+        } else if (const auto group = values.size() == 1 ? groupOfName(values[0]) : std::nullopt) {
+            faults.silencedGroup = *group;
+        } else {
+            return "expects a group name (EEC1) or PGN, or off";
+        }
+    } else if (name == "can-drop-packet") {
+        if (off) {
+            faults.droppedPacket.reset();
+        } else {
+            const auto group = values.size() == 2 ? groupOfName(values[0]) : std::nullopt;
+            const auto packet = values.size() == 2 ? number(values[1], 255) : std::nullopt;
+            if (!group || !isMultiPacket(*group) || !packet || *packet == 0) {
+                return "expects VI or DI and a packet number 1..255, or off";
+            }
+            faults.droppedPacket = DroppedPacket{*group, static_cast<std::uint8_t>(*packet)};
+        }
+    } else if (name == "can-extra") {
+        if (off) {
+            faults.extraPerSecond = 0;
+        } else if (const auto rate =
+                       values.size() == 1 ? number(values[0], kMaxExtraPerSecond) : std::nullopt) {
+            faults.extraPerSecond = *rate;
+        } else {
+            return "expects frames a second 0.." + std::to_string(kMaxExtraPerSecond) + ", or off";
+        }
+    } else {
+        return std::nullopt;
+    }
+    device.setCanFaults(std::move(faults));
+    return std::string();
+}
+
 }  // namespace
 
 std::string applyControlLine(PtyDevice& device, std::string_view line) {
     const std::vector<std::string_view> w = words(line);
+    if (w.size() >= 2) {
+        const std::string_view name = w[0];
+        const std::string_view rest = trim(trim(line).substr(name.size()));
+        if (auto canResult = applyCanLine(device, name, {w.begin() + 1, w.end()}, rest)) {
+            return *canResult;
+        }
+    }
     if (w.size() != 2) {
         return "expects a name and one value";
     }
@@ -135,6 +197,11 @@ std::string_view controlLinesHelp() {
       position N             control position 0..255 (beyond 100 only as a fault)
       status N               status byte 0..255 (bit 0 Quiet off, bit 1 Dynamic on)
       rate N                 position broadcasts per second
+      can-wrong LABEL|ID|off   send this display's bus field(s) with another valid value
+                               (label as the window shows it, "Engine speed", or control ID)
+      can-silence GROUP|off    leave a parameter group out (EEC1, VI, ... or its PGN)
+      can-drop-packet GROUP N|off  leave packet N out of each broadcast of VI or DI
+      can-extra N|off          N frames a second more from other senders (0x42 ...)
 )";
 }
 

@@ -12,7 +12,9 @@ namespace orvale::sim {
 /// Applies one control line to a running device, so that a test can change the device's
 /// behaviour while a client is connected:
 ///   silent on|off, bad-checksums on|off, lower-case on|off, garbage on|off,
-///   wrong-id ID|off, position N, status N, rate N
+///   wrong-id ID|off, position N, status N, rate N,
+/// and on its CAN bus (CanFaults; whatever puts the frames there follows them):
+///   can-wrong LABEL|ID|off, can-silence GROUP|off, can-drop-packet GROUP N|off, can-extra N|off
 /// Blanks around the words and a trailing CR are ignored. Returns an empty string when the
 /// line was applied, else why it was not (and the device is unchanged).
 std::string applyControlLine(PtyDevice& device, std::string_view line);

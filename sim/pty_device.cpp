@@ -363,6 +363,31 @@ void PtyDevice::setStatus(std::uint8_t status) {
     m_device.setStatus(status);
 }
 
+BusInputs PtyDevice::busInputs() const {
+    std::lock_guard lock(m_mutex);
+    BusInputs inputs;
+    const DeviceState& state = m_device.state();
+    const DeviceConfig& config = m_device.config();
+    inputs.position = state.position;
+    inputs.productId = m_device.faults().productIdOverride.value_or(config.productId);
+    inputs.serialNumber = config.serialNumber;
+    inputs.vinStyle = state.vinStyle;
+    inputs.canBaudCode = state.canBaudCode;
+    inputs.clockText = link::clockText(m_device.clockAt(nowMs()));
+    inputs.faults = m_canFaults;
+    return inputs;
+}
+
+CanFaults PtyDevice::canFaults() const {
+    std::lock_guard lock(m_mutex);
+    return m_canFaults;
+}
+
+void PtyDevice::setCanFaults(CanFaults faults) {
+    std::lock_guard lock(m_mutex);
+    m_canFaults = std::move(faults);
+}
+
 std::uint64_t PtyDevice::bytesWritten() const {
     std::lock_guard lock(m_mutex);
     return m_bytesWritten;

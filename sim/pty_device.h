@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/device_bus.h"
 #include "sim/quennet_device.h"
 
 namespace orvale::sim {
@@ -81,6 +82,13 @@ public:
     void setPosition(std::uint8_t position);
     void setStatus(std::uint8_t status);
 
+    /// What the device's CAN bus depends on, now: its position, identity, settings, clock
+    /// and bus faults.
+    BusInputs busInputs() const;
+    /// Misbehaviour on the CAN bus, for whatever puts the device's frames there.
+    CanFaults canFaults() const;
+    void setCanFaults(CanFaults faults);
+
     /// Bytes written into the terminal for its readers.
     std::uint64_t bytesWritten() const;
     /// Bytes thrown away unread: stale, over a full terminal buffer, or sent while the line
@@ -116,6 +124,7 @@ private:
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
 
+    CanFaults m_canFaults;
     std::deque<ReceivedChunk> m_received;
     ReceiveObserver m_receiveObserver;
     std::uint64_t m_bytesWritten = 0;

@@ -26,6 +26,13 @@ constexpr std::size_t kMaxLineLength = 64;
 
 constexpr std::uint64_t kBroadcastCreditCap = 4 * 1000 - 1;
 
+link::ClockTime clockOf(std::uint32_t timeOfDayMs) {
+    const std::uint32_t inMinute = timeOfDayMs % 60'000u;
+    return {static_cast<std::uint8_t>(timeOfDayMs / 3'600'000u),
+            static_cast<std::uint8_t>(timeOfDayMs / 60'000u % 60u),
+            static_cast<std::uint8_t>(inMinute / 250u)};
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -67,11 +74,15 @@ void QuennetDevice::setBroadcastRate(unsigned perSecond) {
     m_config.broadcastRate = std::min(perSecond, kMaxBroadcastRate);
 }
 
-link::ClockTime QuennetDevice::clock() const {
-    const std::uint32_t inMinute = m_timeOfDayMs % 60'000u;
-    return {static_cast<std::uint8_t>(m_timeOfDayMs / 3'600'000u),
-            static_cast<std::uint8_t>(m_timeOfDayMs / 60'000u % 60u),
-            static_cast<std::uint8_t>(inMinute / 250u)};
+link::ClockTime QuennetDevice::clock() const { return clockOf(m_timeOfDayMs); }
+
+link::ClockTime QuennetDevice::clockAt(std::uint32_t nowMs) const {
+    if (!m_started) {
+        return clock();
+    }
+    const std::uint32_t elapsed = nowMs - m_lastMs;
+    return clockOf(
+        static_cast<std::uint32_t>((std::uint64_t{m_timeOfDayMs} + elapsed) % kMsPerDay));
 }
 
 void QuennetDevice::advance(std::uint32_t nowMs) {

@@ -107,6 +107,9 @@ public:
     const Faults& faults() const { return m_faults; }
     /// The clock that the next clock broadcast would carry.
     link::ClockTime clock() const;
+    /// The clock at `nowMs` (the clock of `transmit`), without advancing the device: what a
+    /// clock broadcast would carry if one went out then.
+    link::ClockTime clockAt(std::uint32_t nowMs) const;
 
     /// Switching `silent` on also drops what is waiting to go out.
     void setFaults(Faults faults);

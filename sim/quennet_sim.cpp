@@ -4,14 +4,20 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <array>
 #include <ctime>
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <QCoreApplication>
+
+#include "bus/qt_can_bus.h"
+#include "sim/can_transmitter.h"
 #include "sim/control_channel.h"
 #include "sim/pty_device.h"
 #include "sim/record_file.h"
@@ -60,12 +66,22 @@ int main(int argc, char** argv) {
 
     // Blocked before the device thread starts, so that it inherits the mask and only sigwait
     // below sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
+    sigset_t caught;
+    sigemptyset(&caught);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) {
-        sigaddset(&signals, signal);
+        sigaddset(&caught, signal);
     }
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    pthread_sigmask(SIG_BLOCK, &caught, nullptr);
+
+    // Qt SerialBus needs an application object to find its plugins; nothing here runs its event
+    // loop, the CAN transmitter has one on its own thread. Qt sees none of the options.
+    static int qtArgc = 1;
+    static std::array<char*, 2> qtArgv{argv[0], nullptr};
+    std::optional<QCoreApplication> application;
+    if (options.can) {
+        orvale::bus::quietCanBusDebugging();
+        application.emplace(qtArgc, qtArgv.data());
+    }
 
     try {
         // Made before the device and so gone only after it: the device thread writes to it.
@@ -99,6 +115,16 @@ int main(int argc, char** argv) {
                 }
             });
         }
+        device.setCanFaults(options.canFaults);
+        // Gone before the device, whose frames it sends.
+        std::unique_ptr<CanTransmitter> transmitter;
+        if (options.can) {
+            transmitter = std::make_unique<CanTransmitter>(
+                device, *options.can, [program](const std::string& text, bool) {
+                    // One write per report, as for the control lines.
+                    std::cerr << std::string(program) + ": CAN: " + text + '\n' << std::flush;
+                });
+        }
         // Gone before the device: its handler drives the device.
         std::unique_ptr<ControlChannel> control;
         if (!options.controlPath.empty()) {
@@ -117,7 +143,7 @@ int main(int argc, char** argv) {
         announce(device);
         for (;;) {
             int signal = 0;
-            if (sigwait(&signals, &signal) != 0) {
+            if (sigwait(&caught, &signal) != 0) {
                 return 1;
             }
             if (signal == SIGUSR1) {

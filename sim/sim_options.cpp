@@ -8,6 +8,7 @@
 #include <charconv>
 #include <functional>
 #include <limits>
+#include <variant>
 
 namespace orvale::sim {
 namespace {
@@ -164,6 +165,20 @@ const std::array kOptions = {
            [](SimOptions& o, std::string_view v) {
                return setNumber<std::uint32_t>(o.faults.corruptOneIn, v, 1, kU32Max);
            }},
+    Option{"--can", true,
+           [](SimOptions& o, std::string_view v) {
+               auto target = bus::parseCanTarget(v);
+               if (const auto* problem = std::get_if<std::string>(&target)) {
+                   return *problem;
+               }
+               o.can = std::get<bus::CanTarget>(std::move(target));
+               return std::string();
+           }},
+    Option{"--can-extra", true,
+           [](SimOptions& o, std::string_view v) {
+               return setNumber<std::uint32_t>(o.canFaults.extraPerSecond, v, 0,
+                                               kMaxExtraPerSecond);
+           }},
     Option{"--seed", true,
            [](SimOptions& o, std::string_view v) {
                return setNumber<std::uint32_t>(o.faults.seed, v, 0, kU32Max);
@@ -243,6 +258,10 @@ ParsedOptions parseOptions(std::span<const std::string_view> args) {
             return result;
         }
     }
+    if (options.canFaults.extraPerSecond != 0 && !options.can) {
+        result.error = "--can-extra needs --can";
+        return result;
+    }
     result.options = std::move(options);
     return result;
 }
@@ -317,6 +336,15 @@ Faults:
   --garbage            send line noise before every frame
   --corrupt N          corrupt one byte in N on average
   --seed N             seed for --split and --corrupt (default 1)
+
+CAN bus:
+  --can PLUGIN:INTERFACE[,bitrate=N]
+                       also put the device's FMS frames on this CAN interface of Qt
+                       SerialBus (socketcan:can0, virtualcan:can0), at the device's CAN baud
+                       rate unless bitrate= names one; problems go to stderr once, as
+                       "quennet-sim: CAN: ...", and the interface is tried again every second
+  --can-extra N        N frames a second more from other senders (0..20000), as
+                       "can-extra N" below
 
 Tests:
   --record FILE        write every byte the device receives to FILE as it arrives

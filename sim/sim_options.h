@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "bus/can_target.h"
+#include "sim/can_faults.h"
 #include "sim/quennet_device.h"
 
 /// Command line of the quennet-sim program.
@@ -19,6 +21,9 @@ struct SimOptions {
     std::string recordTimesPath;  ///< empty: no record of when each chunk arrived
     std::string controlPath;      ///< empty: no control pipe
     bool clockGiven = false;      ///< false: the program starts the device clock from local time
+    /// --can: where the device also puts its FMS frames; nothing for a serial line only.
+    std::optional<bus::CanTarget> can;
+    CanFaults canFaults;  ///< --can-extra
 };
 
 struct ParsedOptions {
