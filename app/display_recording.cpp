@@ -95,9 +95,7 @@ DisplayRecording::DisplayRecording(std::unique_ptr<CsvRecorder> recorder,
         const auto id = static_cast<model::ControlId>(control->id);
         if (const auto n = model::indexOf(model::kNumericDisplays, id);
             n < model::kNumericDisplayCount) {
-            const int decimals = control->decimals == ui::kDefaultDecimals
-                                     ? model::kDefaultDisplayDecimals
-                                     : control->decimals;
+            const int decimals = model::shownDecimals(control->decimals);
             m_columns.push_back({Kind::Number, n, decimals});
         } else if (const auto l = model::indexOf(model::kLeds, id); l < model::kLedCount) {
             m_columns.push_back({Kind::Led, l, 0});

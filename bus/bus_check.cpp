@@ -123,8 +123,7 @@ std::uint32_t periodOf(const RowInfo& info) noexcept {
 }
 
 int decimalsOf(const model::DisplayEntry& entry) noexcept {
-    return entry.decimals == model::kDisplayDefaultDecimals ? model::kDefaultDisplayDecimals
-                                                            : entry.decimals;
+    return model::shownDecimals(entry.decimals);
 }
 
 // The box's text without the line end a single-line box does not show (Fuel Type's "\n").

@@ -43,8 +43,8 @@ QString expectedText(std::size_t index, const BusRow& row) {
         case DisplayValue::Kind::kNone:
             return {};
         case DisplayValue::Kind::kNumber: {
-            const int decimals =
-                index < model::kNumericDisplayCount ? model::kNumericDisplays[index].decimals : 3;
+            const int decimals = model::shownDecimals(
+                index < model::kNumericDisplayCount ? model::kNumericDisplays[index].decimals : -1);
             return fromUtf8(model::formatFixed(v.number, decimals)) + fromUtf8(row.units);
         }
         case DisplayValue::Kind::kBool:
@@ -224,7 +224,7 @@ BusWindow::BusWindow(BusMonitor& monitor, QWidget* parent)
                            metrics.horizontalAdvance(QStringLiteral("Last frame")) + 16);
     resize(1000, 640);
     m_monitor.addListener(this);
-    show(m_monitor);
+    render(m_monitor);
 }
 
 BusWindow::~BusWindow() { m_monitor.removeListener(this); }
@@ -237,16 +237,16 @@ void BusWindow::bringToFront() {
 }
 
 void BusWindow::showEvent(QShowEvent* event) {
-    show(m_monitor);
+    render(m_monitor);
     QWidget::showEvent(event);
 }
 
 void BusWindow::busRefreshed(const BusMonitor& monitor) {
     // A hidden window costs nothing: it catches up when shown.
-    if (isVisible()) show(monitor);
+    if (isVisible()) render(monitor);
 }
 
-void BusWindow::show(const BusMonitor& monitor) {
+void BusWindow::render(const BusMonitor& monitor) {
     const QString status = fromUtf8(monitor.linkStatus());
     if (m_status->text() != status) {
         m_status->setText(status);

@@ -77,7 +77,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void show(const BusMonitor& monitor);
+    void render(const BusMonitor& monitor);
 
     BusMonitor& m_monitor;
     BusTableModel m_model;

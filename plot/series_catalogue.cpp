@@ -20,9 +20,7 @@ constexpr std::array<SeriesInfo, kSeriesCount> makeTable() {
                     entry.label,
                     withoutLeadingBlanks(entry.units),
                     entry.group,
-                    entry.decimals == model::kDisplayDefaultDecimals
-                        ? model::kDefaultDisplayDecimals
-                        : entry.decimals,
+                    model::shownDecimals(entry.decimals),
                     false};
     }
     for (std::size_t i = 0; i < model::kLedCount; ++i) {

@@ -53,6 +53,9 @@ if [ -n "$bus" ]; then
   echo "can-wrong 1022" >"$work/control"
   echo "can-silence DD1" >"$work/control"
   sleep 4
+  # Without a window manager the main window, shown after it, covers it.
+  xdotool windowraise "$win"
+  sleep 1
 elif [ -n "$plot" ]; then
   # Ten seconds of the device sweeping 0 to 100 and back, recorded without a window, then shown.
   build/dev/sim/quennet-sim --sweep --rate 10 --link "$work/quennet" >/dev/null 2>&1 &

@@ -41,9 +41,7 @@ Sweep sweepTheModel() {
                                     presentation);
                     for (const auto& number : presentation.numbers) {
                         const ControlSpec* spec = findControl(number.id);
-                        const int decimals = spec->decimals == kDefaultDecimals
-                                                 ? model::kDefaultDisplayDecimals
-                                                 : spec->decimals;
+                        const int decimals = model::shownDecimals(spec->decimals);
                         std::string text = model::formatFixed(number.value, decimals);
                         text += spec->units;
                         sweep.byControl[number.id].insert(std::move(text));

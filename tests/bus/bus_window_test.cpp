@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "model/display_format.h"
 #include "tests/bus/bus_test_support.h"
 #include "ui/bus_marks.h"
 
@@ -75,6 +76,9 @@ TEST(BusTableModel, DisagreementsComeFirstAndStandOut) {
     EXPECT_EQ(cell(model, 0, BusTableModel::kObserved), "off");
     EXPECT_FALSE(cell(model, 0, BusTableModel::kDifference).empty());
     EXPECT_EQ(cell(model, 2, BusTableModel::kAge), "never");
+    // A number reads as its display shows it: Fuel Level 1 keeps the display's one decimal.
+    EXPECT_EQ(cell(model, 2, BusTableModel::kExpected),
+              model::formatFixed(bus.check.row(c::kFuelLevel1)->expected.number, 1) + " %");
 
     // In catalogue order the window's first display leads, whatever its state.
     model.setWorstFirst(false);
