@@ -1,5 +1,7 @@
 #include "bus/bus_window.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QColor>
 #include <QHeaderView>
@@ -181,7 +183,6 @@ QVariant BusTableModel::headerData(int section, Qt::Orientation orientation, int
 BusWindow::BusWindow(BusMonitor& monitor, QWidget* parent)
     : QWidget(parent, Qt::Window), m_monitor(monitor) {
     setWindowTitle(tr("Orvale - Bus %1").arg(fromUtf8(monitor.interfaceText())));
-    setAccessibleName(tr("Bus check"));
     auto* layout = new QVBoxLayout(this);
     m_status = new QLabel(this);
     m_status->setAccessibleName(tr("Interface"));
@@ -210,9 +211,11 @@ BusWindow::BusWindow(BusMonitor& monitor, QWidget* parent)
     layout->addWidget(m_worstFirst);
     layout->addWidget(m_view, 1);
     const QFontMetrics metrics = fontMetrics();
-    m_view->setColumnWidth(
-        BusTableModel::kParameter,
-        metrics.horizontalAdvance(QStringLiteral("Engine total hours of Operation")) + 12);
+    int labelWidth = 0;
+    for (const BusRow& row : monitor.check().rows()) {
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(fromUtf8(row.label)));
+    }
+    m_view->setColumnWidth(BusTableModel::kParameter, labelWidth + 12);
     m_view->setColumnWidth(BusTableModel::kExpected,
                            metrics.horizontalAdvance(QStringLiteral("1M8GDM9AXKP042788*")) + 12);
     m_view->setColumnWidth(BusTableModel::kObserved,
@@ -248,13 +251,18 @@ void BusWindow::busRefreshed(const BusMonitor& monitor) {
 
 void BusWindow::render(const BusMonitor& monitor) {
     const QString status = fromUtf8(monitor.linkStatus());
+    // Each label is named for what it is; a screen reader reads its text as the description.
     if (m_status->text() != status) {
         m_status->setText(status);
+        m_status->setAccessibleDescription(status);
         m_status->setStyleSheet(monitor.linkProblem() ? QStringLiteral("color: #b00000;")
                                                       : QString());
     }
     const QString summary = summaryOf(monitor.check().summary());
-    if (m_summary->text() != summary) m_summary->setText(summary);
+    if (m_summary->text() != summary) {
+        m_summary->setText(summary);
+        m_summary->setAccessibleDescription(summary);
+    }
     m_model.update(monitor.check());
 }
 

@@ -29,6 +29,7 @@ from e2e_harness import (  # noqa: E402 pylint: disable=wrong-import-position
     engine_speed_text, expect_connected, expect_identity_only, expect_not_connected,
     find_message_box, log, position_command, received_after, strip_identify, wait_stable,
     wait_until)
+import bus_window_cases  # noqa: E402 pylint: disable=wrong-import-position
 import plot_cases  # noqa: E402 pylint: disable=wrong-import-position
 import settings_cases  # noqa: E402 pylint: disable=wrong-import-position
 import start_up_cases  # noqa: E402 pylint: disable=wrong-import-position
@@ -430,6 +431,7 @@ CASES = {
     **start_up_cases.CASES,
     **settings_cases.CASES,
     **plot_cases.CASES,
+    **bus_window_cases.CASES,
 }
 
 
