@@ -6,6 +6,8 @@
 #include <QJsonParseError>
 #include <cmath>
 
+#include "api/json_writer.h"
+
 namespace orvale::api {
 namespace {
 
@@ -15,6 +17,11 @@ QStringList portChoices() {
     QStringList ports;
     for (int n = 1; n <= 50; ++n) ports.append(QStringLiteral("COM%1").arg(n));
     return ports;
+}
+
+QStringList eventNames() {
+    return {QStringLiteral("parameters"), QStringLiteral("state"), QStringLiteral("identity"),
+            QStringLiteral("profile"), QStringLiteral("bus")};
 }
 
 ArgSpec arg(const char* name, Type type, bool required, const char* help) {
@@ -70,18 +77,13 @@ const QList<CommandSpec>& table() {
                 "changes a setting as the device information dialog does; answered after the "
                 "device is identified again"),
         command("subscribe",
-                {choice("events", Type::StringList, true,
-                        {QStringLiteral("parameters"), QStringLiteral("state"),
-                         QStringLiteral("identity"), QStringLiteral("profile")},
-                        "the events wanted"),
+                {choice("events", Type::StringList, true, eventNames(), "the events wanted"),
                  range("max_rate", Type::Number, false, 0.1, 1000,
                        "parameter events a second per display at most (default: one per "
                        "screen refresh)")},
                 "sends events as things change"),
         command("unsubscribe",
-                {choice("events", Type::StringList, false,
-                        {QStringLiteral("parameters"), QStringLiteral("state"),
-                         QStringLiteral("identity"), QStringLiteral("profile")},
+                {choice("events", Type::StringList, false, eventNames(),
                         "the events no longer wanted (all when left out)")},
                 "stops events"),
         command("record",
@@ -97,6 +99,9 @@ const QList<CommandSpec>& table() {
                  arg("file", Type::String, false, "the drive profile (load)"),
                  arg("loop", Type::Boolean, false, "start over at the end (load)")},
                 "drive profiles: load, start, stop, status"),
+        command("bus", {},
+                "the CAN bus check (--can): each display against what the bus carries, with "
+                "the interface's counts"),
     };
     return commands;
 }
@@ -180,7 +185,8 @@ std::optional<QString> check(const ArgSpec& spec, const QJsonValue& value) {
 }
 
 QByteArray line(const QJsonObject& object) {
-    QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QByteArray bytes;
+    json::appendValue(bytes, object);
     bytes.append('\n');
     return bytes;
 }
@@ -209,6 +215,8 @@ QString codeName(ErrorCode code) {
             return QStringLiteral("unauthorized");
         case ErrorCode::Busy:
             return QStringLiteral("busy");
+        case ErrorCode::NotAvailable:
+            return QStringLiteral("not_available");
     }
     return QStringLiteral("invalid_request");
 }
@@ -317,6 +325,18 @@ QByteArray replyOk(const QJsonValue& id, const QJsonValue& result) {
     return line({{QStringLiteral("id"), id},
                  {QStringLiteral("ok"), true},
                  {QStringLiteral("result"), result}});
+}
+
+QByteArray replyOkRaw(const QJsonValue& id, QByteArrayView result) {
+    // The keys in the order QJsonObject writes them, as replyOk has them.
+    QByteArray bytes;
+    bytes.reserve(result.size() + 48);
+    bytes.append("{\"id\":");
+    json::appendValue(bytes, id);
+    bytes.append(",\"ok\":true,\"result\":");
+    bytes.append(result);
+    bytes.append("}\n");
+    return bytes;
 }
 
 QByteArray replyError(const QJsonValue& id, const ApiError& error) {

@@ -34,6 +34,7 @@ enum class ErrorCode {
     TooLarge,         ///< a line over the size limit
     Unauthorized,     ///< the first line did not present the token
     Busy,             ///< a message box, a dialog or a settings change holds the device
+    NotAvailable,     ///< Orvale was started without what the command needs (no CAN bus)
 };
 
 /// "parse", "invalid_request" ...
@@ -90,6 +91,8 @@ struct Refusal {
 
 /// One line (with its LF) of a reply or an event, compact JSON.
 [[nodiscard]] QByteArray replyOk(const QJsonValue& id, const QJsonValue& result);
+/// replyOk with a result already written as JSON.
+[[nodiscard]] QByteArray replyOkRaw(const QJsonValue& id, QByteArrayView result);
 [[nodiscard]] QByteArray replyError(const QJsonValue& id, const ApiError& error);
 [[nodiscard]] QByteArray eventLine(const QString& event, QJsonObject fields);
 

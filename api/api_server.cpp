@@ -1,6 +1,6 @@
 #include "api/api_server.h"
 
-#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -14,7 +14,21 @@
 namespace orvale::api {
 namespace {
 
-qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+// Steady: a change of the system's time neither lifts nor prolongs a client's budget.
+qint64 steadyMs() {
+    static const QElapsedTimer started = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return started.elapsed();
+}
+
+QByteArray tooLarge(qint64 limit) {
+    return replyError(
+        QJsonValue::Null,
+        {ErrorCode::TooLarge, QStringLiteral("a line may hold at most %1 bytes").arg(limit)});
+}
 
 // Equal in time whatever the bytes: a token is not found out one character at a time.
 bool sameToken(const QByteArray& a, const QByteArray& b) {
@@ -29,7 +43,9 @@ bool sameToken(const QByteArray& a, const QByteArray& b) {
 }  // namespace
 
 ApiServer::ApiServer(ServerOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)) {}
+    : QObject(parent), m_options(std::move(options)) {
+    if (!m_options.clock) m_options.clock = steadyMs;
+}
 
 ApiServer::~ApiServer() {
     for (auto& [id, client] : m_clients) {
@@ -105,33 +121,37 @@ void ApiServer::readFrom(ClientId id) {
         const auto it = m_clients.find(id);
         if (it == m_clients.end() || !it->second.socket) return;
         Client& client = it->second;
+        if (client.closing) {
+            client.socket->readAll();
+            return;
+        }
         client.buffer.append(client.socket->readAll());
         const qsizetype end = client.buffer.indexOf('\n');
         if (end < 0) {
-            if (client.buffer.size() > m_options.maxLineBytes) {
-                client.socket->write(replyError(
-                    QJsonValue::Null,
-                    {ErrorCode::TooLarge, QStringLiteral("a line may hold at most %1 bytes")
-                                              .arg(m_options.maxLineBytes)}));
-                client.buffer.clear();
-                client.socket->disconnectFromHost();
-            }
+            // A line of the limit may have its CR read before its LF.
+            const qint64 room = m_options.maxLineBytes + (client.buffer.endsWith('\r') ? 1 : 0);
+            if (client.buffer.size() > room)
+                refuseAndClose(client, tooLarge(m_options.maxLineBytes));
             return;
         }
         QByteArray line = client.buffer.left(end);
         client.buffer.remove(0, end + 1);
         if (line.endsWith('\r')) line.chop(1);
         if (line.size() > m_options.maxLineBytes) {
-            client.socket->write(replyError(
-                QJsonValue::Null,
-                {ErrorCode::TooLarge,
-                 QStringLiteral("a line may hold at most %1 bytes").arg(m_options.maxLineBytes)}));
-            client.socket->disconnectFromHost();
+            refuseAndClose(client, tooLarge(m_options.maxLineBytes));
             return;
         }
         if (line.trimmed().isEmpty()) continue;
         lineFrom(id, client, line);
     }
+}
+
+void ApiServer::refuseAndClose(Client& client, const QByteArray& reply) {
+    // Answered once; what else it sent, in this read or later, is not looked at.
+    client.closing = true;
+    client.buffer.clear();
+    client.socket->write(reply);
+    client.socket->disconnectFromHost();
 }
 
 void ApiServer::lineFrom(ClientId id, Client& client, const QByteArray& line) {
@@ -140,11 +160,10 @@ void ApiServer::lineFrom(ClientId id, Client& client, const QByteArray& line) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
         const QByteArray presented = object.value(QStringLiteral("token")).toString().toLatin1();
         if (!m_options.token || presented.isEmpty() || !sameToken(presented, *m_options.token)) {
-            client.socket->write(
-                replyError(object.value(QStringLiteral("id")),
-                           {ErrorCode::Unauthorized,
-                            QStringLiteral("the first line must present the token")}));
-            client.socket->disconnectFromHost();
+            refuseAndClose(client,
+                           replyError(object.value(QStringLiteral("id")),
+                                      {ErrorCode::Unauthorized,
+                                       QStringLiteral("the first line must present the token")}));
             return;
         }
         client.authorized = true;
@@ -152,7 +171,7 @@ void ApiServer::lineFrom(ClientId id, Client& client, const QByteArray& line) {
                                      QJsonObject{{QStringLiteral("authorized"), true}}));
         return;
     }
-    const qint64 now = nowMs();
+    const qint64 now = m_options.clock();
     if (now - client.windowStart >= 1000) {
         client.windowStart = now;
         client.requestsInWindow = 0;

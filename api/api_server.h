@@ -28,6 +28,8 @@ struct ServerOptions {
     qint64 maxLineBytes = 1 << 20;    ///< a longer line is refused and the client closed
     int maxRequestsPerSecond = 200;   ///< more get rate_limited
     qint64 maxQueuedBytes = 1 << 20;  ///< output a client has not read; events beyond drop
+    /// Milliseconds on a steady clock, for the request budget; empty: the system's.
+    std::function<qint64()> clock;
 };
 
 /// The control API's transport: TCP, JSON Lines. Each client gets its own line buffer, its own
@@ -60,6 +62,7 @@ private:
         QPointer<QTcpSocket> socket;
         QByteArray buffer;
         bool authorized = false;
+        bool closing = false;    // refused and closed: nothing more it sends is read
         qint64 windowStart = 0;  // the second requests are counted in
         int requestsInWindow = 0;
         quint64 dropped = 0;  // events not sent since the client stopped reading
@@ -68,6 +71,7 @@ private:
     void accept(QTcpServer* server);
     void readFrom(ClientId id);
     void lineFrom(ClientId id, Client& client, const QByteArray& line);
+    void refuseAndClose(Client& client, const QByteArray& reply);
     void drained(ClientId id);
     void drop(ClientId id);
 

@@ -3,9 +3,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
+#include "api/json_writer.h"
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
@@ -44,9 +48,37 @@ QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString trimmedUnits(std::string_view units) {
-    while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
-    return utf8(units);
+std::string_view kindName(Kind kind) {
+    switch (kind) {
+        case Kind::Number:
+            return "number";
+        case Kind::Led:
+            return "led";
+        case Kind::Text:
+            return "text";
+    }
+    return "text";
+}
+
+// The displays an event carries, one bit each.
+using DisplayMask = std::array<std::uint64_t, (kDisplayCount + 63) / 64>;
+
+void appendDisplayValue(QByteArray& out, const bus::DisplayValue& value) {
+    switch (value.kind) {
+        case bus::DisplayValue::Kind::kNone:
+            out.append("null");
+            return;
+        case bus::DisplayValue::Kind::kNumber:
+            json::appendNumber(out, value.number);
+            return;
+        case bus::DisplayValue::Kind::kBool:
+            json::appendBool(out, value.lit);
+            return;
+        case bus::DisplayValue::Kind::kText:
+            // The device's texts are Latin-1, on the bus as in its boxes.
+            json::appendLatin1String(out, value.text);
+            return;
+    }
 }
 
 std::optional<link::Key> keyNamed(const QString& name) {
@@ -80,10 +112,47 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &DeviceApi::flushEvents);
+    // What never changes in a display's description, written once: its keys in the order
+    // QJsonObject gives them (group, id, kind, label, text, units, value).
+    m_displayHead.resize(kDisplayCount);
+    m_displayMid.resize(kDisplayCount);
+    for (std::size_t i = 0; i < kDisplayCount; ++i) {
+        const DisplayRef display = displayAt(i);
+        QByteArray& head = m_displayHead[i];
+        head.append("{\"group\":");
+        json::appendString(head, model::caption(display.entry->group));
+        head.append(",\"id\":");
+        json::appendInteger(head, static_cast<qint64>(display.entry->id));
+        head.append(",\"kind\":");
+        json::appendString(head, kindName(display.kind));
+        head.append(",\"label\":");
+        json::appendString(head, display.entry->label);
+        head.append(",\"text\":");
+        std::string_view units = display.entry->units;
+        while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
+        QByteArray& mid = m_displayMid[i];
+        mid.append(",\"units\":");
+        json::appendString(mid, units);
+        mid.append(",\"value\":");
+    }
+    m_cache.texts.resize(kDisplayCount);
+    m_cache.versions.assign(kDisplayCount, 0);
+    m_cache.jsonFresh.assign(kDisplayCount, false);
+    m_cache.json.resize(kDisplayCount);
     m_session.addObserver(this);
 }
 
-DeviceApi::~DeviceApi() { m_session.removeObserver(this); }
+DeviceApi::~DeviceApi() {
+    if (m_bus != nullptr) m_bus->removeListener(this);
+    m_session.removeObserver(this);
+}
+
+void DeviceApi::setBusMonitor(bus::BusMonitor* monitor) {
+    if (monitor == m_bus) return;
+    if (m_bus != nullptr) m_bus->removeListener(this);
+    m_bus = monitor;
+    if (m_bus != nullptr) m_bus->addListener(this);
+}
 
 qint64 DeviceApi::now() const { return m_clock(); }
 
@@ -158,6 +227,13 @@ void DeviceApi::handle(ClientId client, const Request& request) {
         record(client, request);
     } else if (name == QLatin1String("profile")) {
         profile(client, request);
+    } else if (name == QLatin1String("bus")) {
+        if (m_bus == nullptr) {
+            fail(client, id, ErrorCode::NotAvailable,
+                 QStringLiteral("Orvale listens on no CAN bus (start it with --can)"));
+            return;
+        }
+        m_send(client, replyOkRaw(id, busJson()), false);
     } else {
         fail(client, id, ErrorCode::UnknownCommand, QStringLiteral("no handler for %1").arg(name));
     }
@@ -192,69 +268,104 @@ QJsonObject DeviceApi::status() const {
             {QStringLiteral("profile"), profileRunning}};
 }
 
-QString DeviceApi::displayText(std::size_t index) const {
+// The text as the window shows it, in the encoding it comes in: a number's digits and units
+// and an LED's state in UTF-8, a box's text in Latin-1 as the device sent it.
+void DeviceApi::refreshTexts() const {
+    if (m_cache.textsFresh) return;
+    m_cache.textsFresh = true;
     const session::Displays& displays = m_session.displays();
-    const DisplayRef display = displayAt(index);
-    switch (display.kind) {
-        case Kind::Number: {
-            std::string text;
-            const int decimals = display.entry->decimals == model::kDisplayDefaultDecimals
-                                     ? model::kDefaultDisplayDecimals
-                                     : display.entry->decimals;
-            model::appendFixed(text, displays.numbers[display.index], decimals);
-            return utf8(text) + utf8(display.entry->units);
+    std::string text;
+    for (std::size_t i = 0; i < kDisplayCount; ++i) {
+        const DisplayRef display = displayAt(i);
+        text.clear();
+        switch (display.kind) {
+            case Kind::Number: {
+                const int decimals = display.entry->decimals == model::kDisplayDefaultDecimals
+                                         ? model::kDefaultDisplayDecimals
+                                         : display.entry->decimals;
+                model::appendFixed(text, displays.numbers[display.index], decimals);
+                text += display.entry->units;
+                break;
+            }
+            case Kind::Led:
+                text = displays.leds[display.index] ? "on" : "off";
+                break;
+            case Kind::Text: {
+                // A single-line box shows no line end.
+                std::string_view shown = displays.texts[display.index];
+                while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+                    shown.remove_suffix(1);
+                text = shown;
+                break;
+            }
         }
-        case Kind::Led:
-            return displays.leds[display.index] ? QStringLiteral("on") : QStringLiteral("off");
-        case Kind::Text: {
-            // A single-line box shows no line end.
-            QString text = latin1(displays.texts[display.index]);
-            while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-                text.chop(1);
-            return text;
+        if (text != m_cache.texts[i]) {
+            m_cache.texts[i] = text;
+            ++m_cache.versions[i];
         }
     }
-    return {};
+}
+
+QString DeviceApi::displayText(std::size_t index) const {
+    refreshTexts();
+    const std::string& text = m_cache.texts[index];
+    return displayAt(index).kind == Kind::Text ? latin1(text) : utf8(text);
+}
+
+const QByteArray& DeviceApi::displayJson(std::size_t index) const {
+    refreshTexts();
+    QByteArray& out = m_cache.json[index];
+    if (m_cache.jsonFresh[index]) return out;
+    m_cache.jsonFresh[index] = true;
+    const session::Displays& displays = m_session.displays();
+    const DisplayRef display = displayAt(index);
+    const std::string& text = m_cache.texts[index];
+    out.truncate(0);  // keeps its room for the next evaluation
+    out.append(m_displayHead[index]);
+    const qsizetype textAt = out.size();
+    if (display.kind == Kind::Text) {
+        json::appendLatin1String(out, text);
+    } else {
+        json::appendString(out, text);
+    }
+    const qsizetype textEnd = out.size();
+    out.append(m_displayMid[index]);
+    switch (display.kind) {
+        case Kind::Number:
+            json::appendNumber(out, displays.numbers[display.index]);
+            break;
+        case Kind::Led:
+            json::appendBool(out, displays.leds[display.index]);
+            break;
+        case Kind::Text:
+            // A box's value is its text.
+            out.append(out.constData() + textAt, textEnd - textAt);
+            break;
+    }
+    out.append('}');
+    return out;
 }
 
 QJsonObject DeviceApi::describeDisplay(std::size_t index) const {
-    const session::Displays& displays = m_session.displays();
-    const DisplayRef display = displayAt(index);
-    QJsonObject described{{QStringLiteral("id"), static_cast<int>(display.entry->id)},
-                          {QStringLiteral("label"), utf8(display.entry->label)},
-                          {QStringLiteral("group"), utf8(model::caption(display.entry->group))},
-                          {QStringLiteral("units"), trimmedUnits(display.entry->units)},
-                          {QStringLiteral("text"), displayText(index)}};
-    switch (display.kind) {
-        case Kind::Number:
-            described.insert(QStringLiteral("kind"), QStringLiteral("number"));
-            described.insert(QStringLiteral("value"), displays.numbers[display.index]);
-            break;
-        case Kind::Led:
-            described.insert(QStringLiteral("kind"), QStringLiteral("led"));
-            described.insert(QStringLiteral("value"), displays.leds[display.index]);
-            break;
-        case Kind::Text:
-            described.insert(QStringLiteral("kind"), QStringLiteral("text"));
-            described.insert(QStringLiteral("value"), displayText(index));
-            break;
-    }
-    return described;
+    return QJsonDocument::fromJson(displayJson(index)).object();
 }
 
 void DeviceApi::parameters(ClientId client, const Request& request) {
     std::vector<bool> wanted(kDisplayCount, true);
     const QJsonArray ids = request.args.value(QStringLiteral("ids")).toArray();
     const QJsonArray labels = request.args.value(QStringLiteral("labels")).toArray();
-    if (!ids.isEmpty() || !labels.isEmpty()) {
+    const bool every = ids.isEmpty() && labels.isEmpty();
+    if (!every) {
         std::fill(wanted.begin(), wanted.end(), false);
         QStringList unknown;
         for (const QJsonValue& value : ids) {
+            // Any integer the table lets through, those beyond a control ID's range too.
+            const double id = value.toDouble();
             bool found = false;
             for (std::size_t i = 0; i < kDisplayCount; ++i) {
-                if (displayAt(i).entry->id == value.toInt()) wanted[i] = found = true;
+                if (static_cast<double>(displayAt(i).entry->id) == id) wanted[i] = found = true;
             }
-            if (!found) unknown.append(QString::number(value.toInt()));
+            if (!found) unknown.append(QString::number(static_cast<qint64>(id)));
         }
         for (const QJsonValue& value : labels) {
             bool found = false;
@@ -270,11 +381,79 @@ void DeviceApi::parameters(ClientId client, const Request& request) {
             return;
         }
     }
-    QJsonArray list;
-    for (std::size_t i = 0; i < kDisplayCount; ++i) {
-        if (wanted[i]) list.append(describeDisplay(i));
+    if (every && !m_cache.all.isEmpty()) {
+        m_send(client, replyOkRaw(request.id, m_cache.all), false);
+        return;
     }
-    reply(client, request.id, list);
+    QByteArray list;
+    list.append('[');
+    for (std::size_t i = 0; i < kDisplayCount; ++i) {
+        if (!wanted[i]) continue;
+        if (list.size() > 1) list.append(',');
+        list.append(displayJson(i));
+    }
+    list.append(']');
+    // Asked for again until the displays change: a script that polls costs one copy.
+    if (every) m_cache.all = list;
+    m_send(client, replyOkRaw(request.id, list), false);
+}
+
+QByteArray DeviceApi::busJson() const {
+    QByteArray out;
+    if (m_bus == nullptr) return out;
+    const bus::BusCheck& check = m_bus->check();
+    const bus::BusSummary& summary = check.summary();
+    out.reserve(16 * 1024);
+    out.append("{\"interface\":");
+    json::appendTextString(out, m_bus->interfaceText());
+    out.append(",\"status\":");
+    json::appendTextString(out, m_bus->linkStatus());
+    out.append(",\"frames_per_second\":");
+    json::appendInteger(out, static_cast<qint64>(summary.framesPerSecond));
+    out.append(",\"bam_completed\":");
+    json::appendInteger(out, static_cast<qint64>(summary.bamCompleted));
+    out.append(",\"bam_dropped\":");
+    json::appendInteger(out, static_cast<qint64>(summary.bamDropped));
+    out.append(",\"other_senders\":");
+    json::appendInteger(out, static_cast<qint64>(summary.otherSenders));
+    out.append(",\"counts\":{");
+    constexpr bus::RowState kCounted[] = {bus::RowState::kMatch, bus::RowState::kMismatch,
+                                          bus::RowState::kMissing, bus::RowState::kNotModelled};
+    for (const bus::RowState state : kCounted) {
+        if (state != kCounted[0]) out.append(',');
+        json::appendString(out, bus::nameOf(state));
+        out.append(':');
+        json::appendInteger(out, static_cast<qint64>(summary.count(state)));
+    }
+    out.append("},\"rows\":[");
+    bool first = true;
+    for (const bus::BusRow& row : check.rows()) {
+        if (!std::exchange(first, false)) out.append(',');
+        out.append("{\"id\":");
+        json::appendInteger(out, static_cast<qint64>(row.id));
+        out.append(",\"label\":");
+        json::appendString(out, row.label);
+        out.append(",\"expected\":");
+        appendDisplayValue(out, row.expected);
+        out.append(",\"observed\":");
+        appendDisplayValue(out, row.observed);
+        out.append(",\"age_ms\":");
+        if (row.ageMs) {
+            json::appendInteger(out, static_cast<qint64>(*row.ageMs));
+        } else {
+            out.append("null");
+        }
+        out.append(",\"state\":");
+        json::appendString(out, bus::nameOf(row.state));
+        if (row.state == bus::RowState::kMismatch) {
+            // Numbers' units are UTF-8, the device's texts quoted in it Latin-1.
+            out.append(",\"difference\":");
+            json::appendTextString(out, row.difference);
+        }
+        out.append('}');
+    }
+    out.append("]}");
+    return out;
 }
 
 void DeviceApi::setPosition(ClientId client, const Request& request) {
@@ -355,16 +534,24 @@ void DeviceApi::changeSetting(ClientId client, const Request& request) {
 }
 
 void DeviceApi::subscribe(ClientId client, const Request& request) {
+    const QJsonArray wanted = request.args.value(QStringLiteral("events")).toArray();
+    if (m_bus == nullptr && wanted.contains(QStringLiteral("bus"))) {
+        fail(client, request.id, ErrorCode::NotAvailable,
+             QStringLiteral("Orvale listens on no CAN bus (start it with --can)"));
+        return;
+    }
     Subscription& subscription = m_subscriptions[client];
-    for (const QJsonValue& event : request.args.value(QStringLiteral("events")).toArray()) {
+    for (const QJsonValue& event : wanted) {
         subscription.events.insert(event.toString());
     }
     if (request.args.contains(QStringLiteral("max_rate"))) {
         subscription.maxRate = request.args.value(QStringLiteral("max_rate")).toDouble();
     }
-    if (subscription.lastSent.empty()) {
-        // The first parameter event holds every display.
-        subscription.lastSent.assign(kDisplayCount, QString());
+    if (subscription.sent.empty()) {
+        // The first parameter event holds every display, whatever it shows (an empty box too).
+        subscription.sent.assign(kDisplayCount, false);
+        subscription.lastSent.assign(kDisplayCount, std::string());
+        subscription.lastVersion.assign(kDisplayCount, 0);
         subscription.lastSentAt.assign(kDisplayCount, std::numeric_limits<qint64>::min() / 2);
     }
     QJsonArray events;
@@ -385,7 +572,9 @@ void DeviceApi::unsubscribe(ClientId client, const Request& request) {
                 it->second.events.erase(event.toString());
             }
             if (it->second.events.count(QStringLiteral("parameters")) == 0) {
+                it->second.sent.clear();
                 it->second.lastSent.clear();
+                it->second.lastVersion.clear();
                 it->second.lastSentAt.clear();
             }
         }
@@ -459,10 +648,13 @@ void DeviceApi::profile(ClientId client, const Request& request) {
 
 void DeviceApi::clientGone(ClientId client) {
     m_subscriptions.erase(client);
-    const auto gone = [client](const Pending& p) { return p.client == client; };
-    // Its commands stay sent; only their answers have nowhere to go.
-    std::erase_if(m_positions, gone);
-    std::erase_if(m_keys, gone);
+    // Its commands stay sent, and the device acknowledges them in turn: they keep their place
+    // in the queues, so that their acknowledgements are not taken as the next client's.
+    for (auto* queue : {&m_positions, &m_keys}) {
+        for (Pending& pending : *queue) {
+            if (pending.client == client) pending.gone = true;
+        }
+    }
     if (m_setting && m_setting->client == client) m_setting.reset();
 }
 
@@ -472,7 +664,7 @@ void DeviceApi::acknowledged(session::Acknowledgement what) {
     if (waiting.empty()) return;
     const Pending answered = waiting.front();
     waiting.pop_front();
-    reply(answered.client, answered.id, answered.result);
+    if (!answered.gone) reply(answered.client, answered.id, answered.result);
 }
 
 void DeviceApi::identityChanged(const session::Identity& identity) {
@@ -507,46 +699,104 @@ void DeviceApi::broadcast(const QString& event, const QByteArray& line) {
 }
 
 void DeviceApi::displaysChanged(std::uint8_t /*position*/, const session::Displays& /*displays*/) {
+    // A number may change without its text: every description is written afresh.
+    m_cache.textsFresh = false;
+    std::fill(m_cache.jsonFresh.begin(), m_cache.jsonFresh.end(), false);
+    m_cache.all.clear();
     // Gathered for a screen refresh: a saturated line changes the displays 820 times a second.
     if (!m_frame.isActive() && !m_subscriptions.empty()) m_frame.start(kEventFrameMs);
 }
 
 void DeviceApi::flushEvents() {
+    const bool wanted = std::any_of(
+        m_subscriptions.begin(), m_subscriptions.end(),
+        [](const auto& s) { return s.second.events.count(QStringLiteral("parameters")) != 0; });
+    if (!wanted) return;
     const qint64 at = now();
     bool withheld = false;
-    std::array<QString, kDisplayCount> texts;
-    std::array<bool, kDisplayCount> textKnown{};
+    refreshTexts();
+    // Clients that keep up are told the same displays at the same flush: they share one line.
+    std::vector<std::pair<DisplayMask, QByteArray>> lines;
+    QByteArray tail;  // after the changes: the position and the time, the same for every client
     for (auto& [client, subscription] : m_subscriptions) {
         if (subscription.events.count(QStringLiteral("parameters")) == 0) continue;
         const qint64 gap =
             subscription.maxRate > 0 ? static_cast<qint64>(1000.0 / subscription.maxRate) : 0;
-        QJsonArray changes;
+        DisplayMask changes{};
+        bool any = false;
         for (std::size_t i = 0; i < kDisplayCount; ++i) {
-            if (!textKnown[i]) {
-                texts[i] = displayText(i);
-                textKnown[i] = true;
+            if (subscription.sent[i]) {
+                if (subscription.lastVersion[i] == m_cache.versions[i]) continue;
+                // Changed and changed back since it was last sent: nothing new.
+                if (subscription.lastSent[i] == m_cache.texts[i]) {
+                    subscription.lastVersion[i] = m_cache.versions[i];
+                    continue;
+                }
             }
-            if (texts[i] == subscription.lastSent[i]) continue;
             if (at - subscription.lastSentAt[i] < gap) {
                 withheld = true;
                 continue;
             }
-            subscription.lastSent[i] = texts[i];
+            subscription.sent[i] = true;
+            subscription.lastSent[i] = m_cache.texts[i];
+            subscription.lastVersion[i] = m_cache.versions[i];
             subscription.lastSentAt[i] = at;
-            changes.append(describeDisplay(i));
+            changes[i / 64] |= std::uint64_t{1} << (i % 64);
+            any = true;
         }
-        if (!changes.isEmpty()) {
-            // The position the displays were computed for: a script that moved the slider knows
-            // when the displays have followed.
-            m_send(client,
-                   eventLine(QStringLiteral("parameters"),
-                             {{QStringLiteral("changes"), changes},
-                              {QStringLiteral("position"), m_session.evaluatedPosition()}}),
-                   true);
+        if (!any) continue;
+        const auto shared = std::find_if(lines.begin(), lines.end(),
+                                         [&](const auto& line) { return line.first == changes; });
+        if (shared != lines.end()) {
+            m_send(client, shared->second, true);
+            continue;
         }
+        if (tail.isEmpty()) {
+            // The position the displays were computed for: a script that moved the slider
+            // knows when the displays have followed.
+            tail.append("],\"event\":\"parameters\",\"position\":");
+            json::appendInteger(tail, m_session.evaluatedPosition());
+            tail.append(",\"time\":");
+            json::appendString(tail, timestampNow());
+            tail.append("}\n");
+        }
+        QByteArray line;
+        line.append("{\"changes\":[");
+        bool first = true;
+        for (std::size_t i = 0; i < kDisplayCount; ++i) {
+            if ((changes[i / 64] & (std::uint64_t{1} << (i % 64))) == 0) continue;
+            if (!std::exchange(first, false)) line.append(',');
+            line.append(displayJson(i));
+        }
+        line.append(tail);
+        m_send(client, line, true);
+        lines.emplace_back(changes, std::move(line));
     }
     // A display held back by a client's rate goes out when its time has come.
     if (withheld && !m_frame.isActive()) m_frame.start(kEventFrameMs);
+}
+
+void DeviceApi::busRefreshed(const bus::BusMonitor& monitor) {
+    if (&monitor != m_bus) return;
+    const qint64 at = now();
+    QByteArray line;
+    for (auto& [client, subscription] : m_subscriptions) {
+        if (subscription.events.count(QStringLiteral("bus")) == 0) continue;
+        // Every event holds the whole check: one held back is only superseded by the next.
+        const qint64 gap =
+            subscription.maxRate > 0 ? static_cast<qint64>(1000.0 / subscription.maxRate) : 0;
+        if (at - subscription.lastBusAt < gap) continue;
+        subscription.lastBusAt = at;
+        if (line.isEmpty()) {
+            const QByteArray body = busJson();
+            line.append("{\"event\":\"bus\",\"time\":");
+            json::appendString(line, timestampNow());
+            line.append(',');
+            line.append(body.constData() + 1, body.size() - 1);
+            line.append('\n');
+        }
+        m_send(client, line, true);
+    }
 }
 
 void DeviceApi::scheduleExpiry() {
@@ -568,6 +818,7 @@ void DeviceApi::expire() {
         while (!queue->empty() && queue->front().deadline <= at) {
             const Pending late = queue->front();
             queue->pop_front();
+            if (late.gone) continue;
             fail(late.client, late.id, ErrorCode::Timeout,
                  QStringLiteral("the device did not acknowledge within %1 ms")
                      .arg(kAcknowledgeTimeoutMs));

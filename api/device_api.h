@@ -8,12 +8,15 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "api/api_protocol.h"
+#include "bus/bus_monitor.h"
 #include "session/device_session.h"
 
 namespace orvale::api {
@@ -47,7 +50,7 @@ public:
 /// the session the window uses (its busy flags, the paced transmitter, the settings flow), so
 /// the window shows what a script does. Replies and events leave through `send`; the transport
 /// (ApiServer) owns the connections and their limits.
-class DeviceApi final : public QObject, public session::SessionObserver {
+class DeviceApi final : public QObject, public session::SessionObserver, public bus::BusListener {
     Q_OBJECT
 
 public:
@@ -80,8 +83,16 @@ public:
     /// Sends the parameter events gathered so far; a timer calls it once per screen refresh.
     void flushEvents();
 
+    /// The bus check the `bus` command and events report; nullptr while Orvale listens on no
+    /// CAN bus. The API listens to it until it is replaced; the monitor must outlive that.
+    void setBusMonitor(bus::BusMonitor* monitor);
+
     /// A display as the API describes it: id, label, group, kind, value, units, text.
     [[nodiscard]] QJsonObject describeDisplay(std::size_t index) const;
+    /// The same as one line of JSON: written once per evaluation, shared by replies and events.
+    [[nodiscard]] const QByteArray& displayJson(std::size_t index) const;
+    /// The `bus` reply's object (the event's fields after "event" and "time").
+    [[nodiscard]] QByteArray busJson() const;
     /// "closed", "identifying", "connected", "identified".
     [[nodiscard]] static QString stateName(session::SessionState state);
 
@@ -90,6 +101,8 @@ public:
     void stateChanged(session::SessionState state) override;
     void identityChanged(const session::Identity& identity) override;
     void acknowledged(session::Acknowledgement what) override;
+    // bus::BusListener
+    void busRefreshed(const bus::BusMonitor& monitor) override;
 
 private:
     struct Pending {
@@ -97,12 +110,27 @@ private:
         QJsonValue id;
         qint64 deadline;
         QJsonObject result;
+        bool gone = false;  // its client left; the device's answer is still awaited
     };
     struct Subscription {
         std::set<QString> events;
-        double maxRate = 0;             // parameter events a second per display; 0: one per refresh
-        std::vector<QString> lastSent;  // the text last sent, per display
-        std::vector<qint64> lastSentAt;  // when, per display
+        double maxRate = 0;  // parameter events a second per display; 0: one per refresh
+        // Per display: whether it was sent at all, the text last sent, the version of the text
+        // it was (a quick test that nothing changed) and when. Empty while not subscribed.
+        std::vector<bool> sent;
+        std::vector<std::string> lastSent;
+        std::vector<std::uint64_t> lastVersion;
+        std::vector<qint64> lastSentAt;
+        qint64 lastBusAt = std::numeric_limits<qint64>::min() / 2;
+    };
+    // The displays of the last evaluation as the API writes them, made when first asked for.
+    struct DisplayCache {
+        bool textsFresh = false;
+        std::vector<std::string> texts;       // as the window shows them, UTF-8 or Latin-1
+        std::vector<std::uint64_t> versions;  // counts each change of texts[i]
+        std::vector<bool> jsonFresh;
+        std::vector<QByteArray> json;  // displayJson
+        QByteArray all;                // every display, a JSON array; empty until asked
     };
 
     void reply(ClientId client, const QJsonValue& id, const QJsonValue& result);
@@ -122,6 +150,7 @@ private:
     void scheduleExpiry();
     [[nodiscard]] qint64 now() const;
     [[nodiscard]] QString displayText(std::size_t index) const;
+    void refreshTexts() const;
 
     session::DeviceSession& m_session;
     ApiHost& m_host;
@@ -131,6 +160,10 @@ private:
     std::deque<Pending> m_keys;        // awaiting "ACK KI"
     std::optional<Pending> m_setting;  // awaiting the identity after a settings change
     std::map<ClientId, Subscription> m_subscriptions;
+    mutable DisplayCache m_cache;
+    std::vector<QByteArray> m_displayHead;  // per display: its fixed keys, up to "text":
+    std::vector<QByteArray> m_displayMid;   // and between the text and the value
+    bus::BusMonitor* m_bus = nullptr;
     QTimer m_expiry;
     QTimer m_frame;
 };

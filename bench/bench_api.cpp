@@ -53,15 +53,28 @@ api::Request request(const char* line) {
     return std::get<api::Request>(api::parseRequest(QByteArray(line)));
 }
 
-// One parameters request from its line to its reply: every display, or two of them.
+// One parameters request from its line to its reply: every display (0), every display with a
+// broadcast between two requests, so that each reply is written afresh as at the line's full
+// rate (1; the broadcast itself is not timed, its allocations are counted), or two of them (2).
 void BM_ParametersRequest(benchmark::State& state) {
     Rig rig;
     rig.deliver(link::device::positionStatusBroadcast({57, 2}));
     const QByteArray line =
-        state.range(0) == 0 ? QByteArrayLiteral(R"({"id":1,"cmd":"parameters"})")
+        state.range(0) != 2 ? QByteArrayLiteral(R"({"id":1,"cmd":"parameters"})")
                             : QByteArrayLiteral(R"({"id":1,"cmd":"parameters","ids":[1012,1095]})");
+    std::string broadcasts[101];
+    for (int p = 0; p <= 100; ++p) {
+        broadcasts[p] = link::device::positionStatusBroadcast({static_cast<std::uint8_t>(p), 2});
+    }
+    int position = 0;
     const std::size_t allocationsBefore = bench::allocationCount();
     for (auto _ : state) {
+        if (state.range(0) == 1) {
+            state.PauseTiming();
+            rig.deliver(broadcasts[position]);
+            position = (position + 7) % 101;
+            state.ResumeTiming();
+        }
         rig.api.handle(1, std::get<api::Request>(api::parseRequest(line)));
     }
     const auto n = static_cast<double>(state.iterations());
@@ -69,7 +82,7 @@ void BM_ParametersRequest(benchmark::State& state) {
     state.counters["allocs_per_request"] =
         static_cast<double>(bench::allocationCount() - allocationsBefore) / n;
 }
-BENCHMARK(BM_ParametersRequest)->Arg(0)->Arg(2);
+BENCHMARK(BM_ParametersRequest)->Arg(0)->Arg(1)->Arg(2);
 
 // One screen refresh at the line's full rate: 14 broadcasts, each moving the position, then
 // the flush, for `state.range(0)` clients subscribed to parameter events (0: the session's own

@@ -34,7 +34,8 @@ MAX_KEPT_EVENTS = 10000
 
 class OrvaleError(Exception):
     """A request refused by Orvale: `code` is one of the API's error codes ("invalid_argument",
-    "not_allowed", "timeout", "rate_limited", "busy", ...), `message` says why."""
+    "not_allowed", "timeout", "rate_limited", "busy", "not_available", ...), `message` says
+    why."""
 
     def __init__(self, code, message):
         super().__init__(f"{code}: {message}")
@@ -97,11 +98,19 @@ class Client:
         """Sends `line` (bytes) as it is, then `end`: for what request() cannot say."""
         self._write(line + end)
 
+    def bus(self):
+        """The CAN bus check: {"interface", "status", "frames_per_second", "bam_completed",
+        "bam_dropped", "other_senders", "counts": {state: rows}, "rows": [{"id", "label",
+        "expected", "observed", "age_ms", "state", "difference"}, ...]}. Raises OrvaleError
+        "not_available" when Orvale listens on no CAN bus."""
+        return self.request("bus")
+
     # --- events --------------------------------------------------------------------------
 
     def subscribe(self, *events, max_rate=None):
-        """Asks for events: "parameters", "state", "identity", "profile". `max_rate` caps the
-        parameter events a second per display. Returns the events now subscribed."""
+        """Asks for events: "parameters", "state", "identity", "profile", "bus" (Orvale started
+        with --can). `max_rate` caps the parameter events a second per display, and the bus
+        events a second. Returns the events now subscribed."""
         args = {"events": list(events)}
         if max_rate is not None:
             args["max_rate"] = max_rate

@@ -108,9 +108,28 @@ TEST(ApiServer, RefusesALineOverTheLimitAndClosesItsClient) {
     }
 }
 
+// A CR LF line of exactly the limit whose LF comes in a later read is no longer than the limit.
+TEST(ApiServer, TakesALineOfTheLimitWhoseLineEndIsSplitAcrossReads) {
+    ServerOptions options;
+    options.maxLineBytes = 1000;
+    ServerRig rig(options);
+    Client client(rig.server.port());
+    client.send(QByteArray(R"({"id":1,"cmd":"status"})").leftJustified(1000, ' ') + '\r');
+    ASSERT_TRUE(client.socket.waitForBytesWritten(kDeadlineMs));
+    // The server reads what has come so far; a slow machine only lets both parts come together.
+    QTest::qWait(50);
+    client.send("\n" + status(2));
+    const auto& lines = client.lines(2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0][QStringLiteral("ok")].toBool()) << code(lines[0]).toStdString();
+    EXPECT_TRUE(lines[1][QStringLiteral("ok")].toBool());
+}
+
 TEST(ApiServer, RefusesRequestsOverTheRateWithTheirIdsAndTakesThemAgainASecondLater) {
     ServerOptions options;
     options.maxRequestsPerSecond = 5;
+    qint64 now = 5000;
+    options.clock = [&now] { return now; };
     ServerRig rig(options);
     Client client(rig.server.port());
     QByteArray burst;
@@ -124,9 +143,12 @@ TEST(ApiServer, RefusesRequestsOverTheRateWithTheirIdsAndTakesThemAgainASecondLa
                   i < 5 ? QString() : QStringLiteral("rate_limited"))
             << i;
     }
-    QTest::qWait(1100);  // at least the second the requests are counted in
+    now += 999;  // still the second the requests are counted in
     client.send(status(9));
-    EXPECT_TRUE(client.lines(9).at(8)[QStringLiteral("ok")].toBool());
+    EXPECT_EQ(code(client.lines(9).at(8)), QStringLiteral("rate_limited"));
+    now += 1;
+    client.send(status(10));
+    EXPECT_TRUE(client.lines(10).at(9)[QStringLiteral("ok")].toBool());
 }
 
 TEST(ApiServer, AClientMustPresentTheTokenOnItsFirstLine) {
@@ -164,8 +186,7 @@ TEST(ApiServer, AClientMustPresentTheTokenOnItsFirstLine) {
 
 // A refused first line ends the connection: what the client sent after it in the same burst is
 // not read, so a second try at the token is never taken and no request reaches the API.
-// Disabled until the fault is fixed: the lines after it are still handled, the token too.
-TEST(ApiServer, DISABLED_RegressionNothingIsReadAfterARefusedFirstLine) {
+TEST(ApiServer, RegressionNothingIsReadAfterARefusedFirstLine) {
     const QByteArray token = "0123456789abcdef0123456789ABCDEF";
     ServerOptions options;
     options.token = token;

@@ -43,7 +43,7 @@ RATE_LIMIT = 200
 
 COMMAND_NAMES = ["hello", "status", "parameters", "set_position", "press", "connect",
                  "disconnect", "select_port", "change_setting", "subscribe", "unsubscribe",
-                 "record", "profile"]
+                 "record", "profile", "bus"]
 
 
 # --- running Orvale ------------------------------------------------------------------------
@@ -82,11 +82,14 @@ class Headless:
     `extra` becomes the file's path, "{dir}" the world's directory. Stopped whole on leaving,
     with the logs shown when a check failed."""
 
-    def __init__(self, args, sim_args=("--model", "15"), extra=(), api="0", files=None):
+    def __init__(self, args, sim_args=("--model", "15"), extra=(), api="0", files=None,
+                 before=None):
         self.args = args
         self.world = World(keep=args.keep)
         self.device = None
         try:
+            if before is not None:
+                before(self.world)  # e.g. a program that must be there before the device
             paths = {name: write_file(self.world, name, text, mode)
                      for name, (text, mode) in (files or {}).items()}
             paths["dir"] = self.world.dir
