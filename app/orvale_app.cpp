@@ -264,6 +264,7 @@ int COrvaleApp::InitInstance() {
                 server->send(client, line, event);
             });
         server->setApi(deviceApi.get());
+        if (busMonitor) deviceApi->setBusMonitor(&busMonitor->monitor());
         automation.setProfileProgressHandler(
             [&deviceApi](const QJsonObject& progress) { deviceApi->profileProgress(progress); });
         QString error;
