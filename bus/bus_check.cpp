@@ -117,6 +117,11 @@ constexpr std::uint32_t kClockToleranceS = 2;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::uint64_t kMissingPeriods = 3;
 constexpr std::uint64_t kSettlingPeriods = 2;
+// The device changes its frames as soon as it takes a position, and the window hears of the
+// position at the device's next position broadcast (every 100 ms at its usual rate), evaluated
+// after the line has carried it: the bus leads the window by that much. A value that has been
+// on the bus for less is not judged yet, so a moving slider raises no false alarm.
+constexpr std::uint64_t kBusLeadMs = 300;
 
 std::uint32_t periodOf(const RowInfo& info) noexcept {
     return fms::choice::kGroups[fms::indexOf(kFields[info.firstField].group)].periodMs;
@@ -441,10 +446,12 @@ void BusCheck::updateRow(std::size_t r, std::uint64_t nowMs) {
 
     bool received = info.fieldCount != 0;
     std::uint64_t oldestMs = nowMs;
+    std::uint64_t changedMs = 0;  // when the bus last changed what it carries for the row
     for (std::size_t i = info.firstField; i < info.firstField + info.fieldCount; ++i) {
         const fms::FieldValue& v = m_decoder.value(i);
         received = received && v.received;
         oldestMs = std::min(oldestMs, v.timeMs);
+        changedMs = std::max(changedMs, v.changedMs);
     }
     if (received) {
         row.ageMs = nowMs - oldestMs;
@@ -472,8 +479,11 @@ void BusCheck::updateRow(std::size_t r, std::uint64_t nowMs) {
     if (!received) {
         row.settling = true;
     } else if (!agrees(r)) {
-        const std::uint64_t changedMs = m_changedMs[r];
-        if (nowMs > changedMs && nowMs - changedMs > kSettlingPeriods * periodMs) {
+        const std::uint64_t shownMs = m_changedMs[r];
+        const bool windowSettled = nowMs > shownMs && nowMs - shownMs > kSettlingPeriods * periodMs;
+        // The clock's own rule allows for the bus leading it.
+        const bool busSettled = info.kind == RowKind::kDate || nowMs >= changedMs + kBusLeadMs;
+        if (windowSettled && busSettled) {
             row.state = RowState::kMismatch;
             describeDifference(r);
         } else {

@@ -117,7 +117,11 @@ void Decoder::decodeFrame(std::size_t group, const CanFrame& frame, std::uint8_t
         isShort = isShort || endBit(f) > dlc * 8U;
         if (!f.bits.fitsIn(dlc)) continue;
         const std::uint32_t raw = unpack(word, f.bits);
-        m_values[i] = {true, raw, timeMs};
+        FieldValue& v = m_values[i];
+        if (!v.received || v.raw != raw) v.changedMs = timeMs;
+        v.received = true;
+        v.raw = raw;
+        v.timeMs = timeMs;
         if (f.kind == FieldKind::kVersion) {
             Text& text = m_texts[kTextSlots[i]];
             text.size = 0;
@@ -145,9 +149,17 @@ void Decoder::decodeTexts(std::size_t group, std::span<const std::uint8_t> paylo
         }
         const auto length = static_cast<std::size_t>(end - rest.begin()) + 1;
         Text& text = m_texts[kTextSlots[i]];
+        FieldValue& v = m_values[i];
+        if (!v.received || text.size != length ||
+            !std::equal(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(length),
+                        text.chars.begin())) {
+            v.changedMs = timeMs;
+        }
         std::copy_n(rest.data(), length, text.chars.data());
         text.size = static_cast<std::uint16_t>(length);
-        m_values[i] = {true, 0, timeMs};
+        v.received = true;
+        v.raw = 0;
+        v.timeMs = timeMs;
         at += length;
     }
 }

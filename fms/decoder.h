@@ -38,6 +38,9 @@ struct FieldValue {
     bool received = false;
     std::uint32_t raw = 0;     ///< as sent: "not available" and error codes included
     std::uint64_t timeMs = 0;  ///< when the frame (or the message's last packet) carrying it came
+    /// When it last came with another value (a text: other characters) than before, or came
+    /// first: how long the bus has carried what it carries now.
+    std::uint64_t changedMs = 0;
 };
 
 /// Reads FMS frames back into the displays' raw values and texts. Frames are matched by PGN

@@ -225,6 +225,37 @@ TEST(BusCheck, ADifferenceCountsOnceItOutlastsTwoPeriods) {
     EXPECT_EQ(check.summary().count(RowState::kMismatch), 0U);
 }
 
+TEST(BusCheck, TheBusMayLeadTheWindowByAPositionBroadcast) {
+    // The device takes a new position and sends its frames at once; the window hears of it at
+    // the next position broadcast. Until then the bus leads: no alarm for 300 ms, then one.
+    const Shown before(50);
+    const Shown after(51);
+    struct Step {
+        std::uint64_t untilMs;
+        bool settling;
+        RowState state;
+    };
+    BusCheck check;
+    check.expect(before.expectation, before.displays, 0);
+    feed(check, traffic(before.expectation, 0, 2000));
+    std::uint64_t fromMs = 2000;
+    for (const Step& step : {Step{2100, true, RowState::kMatch}, Step{2250, true, RowState::kMatch},
+                             Step{2400, false, RowState::kMismatch}}) {
+        SCOPED_TRACE(step.untilMs);
+        feed(check, traffic(after.expectation, fromMs, step.untilMs - fromMs));
+        fromMs = step.untilMs;
+        check.refresh(step.untilMs);
+        const BusRow* speed = check.row(c::kEngineSpeed);  // EEC1, every 20 ms
+        EXPECT_EQ(speed->state, step.state);
+        EXPECT_EQ(speed->settling, step.settling);
+    }
+    // Had the window caught up within the lead, all would match.
+    check.expect(after.expectation, after.displays, 2400);
+    feed(check, traffic(after.expectation, 2400, 200));
+    check.refresh(2600);
+    EXPECT_EQ(check.row(c::kEngineSpeed)->state, RowState::kMatch);
+}
+
 TEST(BusCheck, ADisplayNoFrameCarriesForThreePeriodsIsMissing) {
     const Shown shown(80);
     struct Step {
