@@ -57,9 +57,12 @@ QString expectedText(std::size_t index, const BusRow& row) {
     return fromLatin1(v.text);
 }
 
+// In whole seconds: a frame that comes several times a second reads "< 1 s" and stays so,
+// instead of repainting its cell at every refresh; a stale one counts up.
 QString ageText(const std::optional<std::uint64_t>& ageMs) {
     if (!ageMs) return BusTableModel::tr("never");
-    return QStringLiteral("%1 s").arg(static_cast<double>(*ageMs) / 1000.0, 0, 'f', 1);
+    if (*ageMs < 1000) return BusTableModel::tr("< 1 s");
+    return BusTableModel::tr("%1 s").arg(*ageMs / 1000);
 }
 
 }  // namespace
@@ -97,8 +100,6 @@ void BusTableModel::update(const BusCheck& check) {
     }
     const bool reordered = order != m_lastOrder;
     if (reordered) emit layoutAboutToBeChanged();
-    int first = -1;
-    int last = -1;
     for (std::size_t i = 0; i < order.size(); ++i) {
         const std::size_t index = order[i];
         const BusRow& row = check.rows()[index];
@@ -111,16 +112,31 @@ void BusTableModel::update(const BusCheck& check) {
         shown.texts[kAge] = ageText(row.ageMs);
         shown.texts[kState] = stateText(row.state);
         shown.state = row.state;
-        if (shown == m_rows[i]) continue;
-        m_rows[i] = std::move(shown);
-        if (first < 0) first = static_cast<int>(i);
-        last = static_cast<int>(i);
+        Shown& before = m_rows[i];
+        if (shown == before) continue;
+        // Only the cells that changed are repainted (most often the age alone): a whole row
+        // when its state, and so its colour, changed.
+        int first = 0;
+        int last = kColumnCount - 1;
+        if (shown.state == before.state) {
+            while (first < kColumnCount && shown.texts[static_cast<std::size_t>(first)] ==
+                                               before.texts[static_cast<std::size_t>(first)]) {
+                ++first;
+            }
+            while (last > first && shown.texts[static_cast<std::size_t>(last)] ==
+                                       before.texts[static_cast<std::size_t>(last)]) {
+                --last;
+            }
+        }
+        before = std::move(shown);
+        if (!reordered) {
+            emit dataChanged(this->index(static_cast<int>(i), first),
+                             this->index(static_cast<int>(i), last));
+        }
     }
     if (reordered) {
         m_lastOrder = order;
         emit layoutChanged();
-    } else if (first >= 0) {
-        emit dataChanged(index(first, 0), index(last, kColumnCount - 1));
     }
 }
 

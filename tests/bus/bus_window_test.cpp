@@ -96,15 +96,20 @@ TEST(BusTableModel, OnlyWhatChangedIsReported) {
     EXPECT_EQ(changed.count(), 0);
     EXPECT_EQ(reordered.count(), 0);
 
-    // Half a second more of the same: only ages move, in place.
-    bus.send(4000, 4500);
+    // Two seconds more of the same: only ages move (the seconds since VI's last broadcast), in
+    // place, and only they are repainted.
+    bus.send(4000, 6000);
     model.update(bus.check);
     EXPECT_EQ(reordered.count(), 0);
     EXPECT_GE(changed.count(), 1);
+    for (const QList<QVariant>& signal : changed) {
+        EXPECT_EQ(signal[0].toModelIndex().column(), BusTableModel::kAge);
+        EXPECT_EQ(signal[1].toModelIndex().column(), BusTableModel::kAge);
+    }
 
     // The fuel levels come back: the order changes.
-    feed(bus.check, traffic(bus.shown.expectation, 4500, 1000));
-    bus.check.refresh(5500);
+    feed(bus.check, traffic(bus.shown.expectation, 6000, 1000));
+    bus.check.refresh(7000);
     model.update(bus.check);
     EXPECT_EQ(reordered.count(), 1);
     EXPECT_EQ(cell(model, 2, BusTableModel::kState), "match");
