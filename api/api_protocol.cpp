@@ -6,8 +6,6 @@
 #include <QJsonParseError>
 #include <cmath>
 
-#include "api/json_writer.h"
-
 namespace orvale::api {
 namespace {
 
@@ -185,10 +183,7 @@ std::optional<QString> check(const ArgSpec& spec, const QJsonValue& value) {
 }
 
 QByteArray line(const QJsonObject& object) {
-    QByteArray bytes;
-    json::appendValue(bytes, object);
-    bytes.append('\n');
-    return bytes;
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
 }  // namespace
@@ -325,18 +320,6 @@ QByteArray replyOk(const QJsonValue& id, const QJsonValue& result) {
     return line({{QStringLiteral("id"), id},
                  {QStringLiteral("ok"), true},
                  {QStringLiteral("result"), result}});
-}
-
-QByteArray replyOkRaw(const QJsonValue& id, QByteArrayView result) {
-    // The keys in the order QJsonObject writes them, as replyOk has them.
-    QByteArray bytes;
-    bytes.reserve(result.size() + 48);
-    bytes.append("{\"id\":");
-    json::appendValue(bytes, id);
-    bytes.append(",\"ok\":true,\"result\":");
-    bytes.append(result);
-    bytes.append("}\n");
-    return bytes;
 }
 
 QByteArray replyError(const QJsonValue& id, const ApiError& error) {

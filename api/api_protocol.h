@@ -89,10 +89,8 @@ struct Refusal {
 /// "min", "max", "choices", "help"}}, "help": ...}, ...].
 [[nodiscard]] QJsonValue describeCommands();
 
-/// One line (with its LF) of a reply or an event, compact JSON.
+/// One line (with its LF) of a reply or an event: QJsonDocument's compact form, keys sorted.
 [[nodiscard]] QByteArray replyOk(const QJsonValue& id, const QJsonValue& result);
-/// replyOk with a result already written as JSON.
-[[nodiscard]] QByteArray replyOkRaw(const QJsonValue& id, QByteArrayView result);
 [[nodiscard]] QByteArray replyError(const QJsonValue& id, const ApiError& error);
 [[nodiscard]] QByteArray eventLine(const QString& event, QJsonObject fields);
 

@@ -6,10 +6,10 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
-#include "api/json_writer.h"
 #include "link/connection.h"
 #include "link/protocol.h"
 #include "model/control_ids.h"
@@ -48,37 +48,34 @@ QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string_view kindName(Kind kind) {
+QString kindName(Kind kind) {
     switch (kind) {
         case Kind::Number:
-            return "number";
+            return QStringLiteral("number");
         case Kind::Led:
-            return "led";
+            return QStringLiteral("led");
         case Kind::Text:
-            return "text";
+            return QStringLiteral("text");
     }
-    return "text";
+    return QStringLiteral("text");
 }
 
 // The displays an event carries, one bit each.
 using DisplayMask = std::array<std::uint64_t, (kDisplayCount + 63) / 64>;
 
-void appendDisplayValue(QByteArray& out, const bus::DisplayValue& value) {
+QJsonValue jsonOf(const bus::DisplayValue& value) {
     switch (value.kind) {
         case bus::DisplayValue::Kind::kNone:
-            out.append("null");
-            return;
+            break;
         case bus::DisplayValue::Kind::kNumber:
-            json::appendNumber(out, value.number);
-            return;
+            return value.number;
         case bus::DisplayValue::Kind::kBool:
-            json::appendBool(out, value.lit);
-            return;
+            return value.lit;
         case bus::DisplayValue::Kind::kText:
             // The device's texts are Latin-1, on the bus as in its boxes.
-            json::appendLatin1String(out, value.text);
-            return;
+            return latin1(value.text);
     }
+    return QJsonValue::Null;
 }
 
 std::optional<link::Key> keyNamed(const QString& name) {
@@ -112,33 +109,24 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &DeviceApi::flushEvents);
-    // What never changes in a display's description, written once: its keys in the order
-    // QJsonObject gives them (group, id, kind, label, text, units, value).
-    m_displayHead.resize(kDisplayCount);
-    m_displayMid.resize(kDisplayCount);
+    // What never changes in a display's description, made once.
+    m_displayFixed.reserve(kDisplayCount);
     for (std::size_t i = 0; i < kDisplayCount; ++i) {
         const DisplayRef display = displayAt(i);
-        QByteArray& head = m_displayHead[i];
-        head.append("{\"group\":");
-        json::appendString(head, model::caption(display.entry->group));
-        head.append(",\"id\":");
-        json::appendInteger(head, static_cast<qint64>(display.entry->id));
-        head.append(",\"kind\":");
-        json::appendString(head, kindName(display.kind));
-        head.append(",\"label\":");
-        json::appendString(head, display.entry->label);
-        head.append(",\"text\":");
         std::string_view units = display.entry->units;
         while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
-        QByteArray& mid = m_displayMid[i];
-        mid.append(",\"units\":");
-        json::appendString(mid, units);
-        mid.append(",\"value\":");
+        m_displayFixed.push_back(
+            QJsonObject{{QStringLiteral("group"), utf8(model::caption(display.entry->group))},
+                        {QStringLiteral("id"), static_cast<qint64>(display.entry->id)},
+                        {QStringLiteral("kind"), kindName(display.kind)},
+                        {QStringLiteral("label"), utf8(display.entry->label)},
+                        {QStringLiteral("units"), utf8(units)}});
     }
     m_cache.texts.resize(kDisplayCount);
     m_cache.versions.assign(kDisplayCount, 0);
-    m_cache.jsonFresh.assign(kDisplayCount, false);
-    m_cache.json.resize(kDisplayCount);
+    m_cache.numbers.assign(kDisplayCount, 0.0);
+    m_cache.objectFresh.assign(kDisplayCount, false);
+    m_cache.objects.resize(kDisplayCount);
     m_session.addObserver(this);
 }
 
@@ -151,6 +139,7 @@ void DeviceApi::setBusMonitor(bus::BusMonitor* monitor) {
     if (monitor == m_bus) return;
     if (m_bus != nullptr) m_bus->removeListener(this);
     m_bus = monitor;
+    m_busBody.reset();
     if (m_bus != nullptr) m_bus->addListener(this);
 }
 
@@ -233,7 +222,7 @@ void DeviceApi::handle(ClientId client, const Request& request) {
                  QStringLiteral("Orvale listens on no CAN bus (start it with --can)"));
             return;
         }
-        m_send(client, replyOkRaw(id, busJson()), false);
+        reply(client, id, busObject());
     } else {
         fail(client, id, ErrorCode::UnknownCommand, QStringLiteral("no handler for %1").arg(name));
     }
@@ -299,9 +288,25 @@ void DeviceApi::refreshTexts() const {
                 break;
             }
         }
+        bool changed = false;
         if (text != m_cache.texts[i]) {
             m_cache.texts[i] = text;
             ++m_cache.versions[i];
+            changed = true;
+        }
+        if (display.kind == Kind::Number) {
+            // A number may change without its text (digits beyond the decimals shown). Compared
+            // bit for bit, so that a NaN does not count as a change at every look.
+            const double number = displays.numbers[display.index];
+            if (std::bit_cast<std::uint64_t>(number) !=
+                std::bit_cast<std::uint64_t>(m_cache.numbers[i])) {
+                m_cache.numbers[i] = number;
+                changed = true;
+            }
+        }
+        if (changed) {
+            m_cache.objectFresh[i] = false;
+            m_cache.allFresh = false;
         }
     }
 }
@@ -312,42 +317,40 @@ QString DeviceApi::displayText(std::size_t index) const {
     return displayAt(index).kind == Kind::Text ? latin1(text) : utf8(text);
 }
 
-const QByteArray& DeviceApi::displayJson(std::size_t index) const {
+const QJsonObject& DeviceApi::describeDisplay(std::size_t index) const {
     refreshTexts();
-    QByteArray& out = m_cache.json[index];
-    if (m_cache.jsonFresh[index]) return out;
-    m_cache.jsonFresh[index] = true;
+    QJsonObject& object = m_cache.objects[index];
+    if (m_cache.objectFresh[index]) return object;
+    m_cache.objectFresh[index] = true;
     const session::Displays& displays = m_session.displays();
     const DisplayRef display = displayAt(index);
-    const std::string& text = m_cache.texts[index];
-    out.truncate(0);  // keeps its room for the next evaluation
-    out.append(m_displayHead[index]);
-    const qsizetype textAt = out.size();
-    if (display.kind == Kind::Text) {
-        json::appendLatin1String(out, text);
-    } else {
-        json::appendString(out, text);
-    }
-    const qsizetype textEnd = out.size();
-    out.append(m_displayMid[index]);
+    const QString text = displayText(index);
+    object = m_displayFixed[index];
+    object.insert(QStringLiteral("text"), text);
     switch (display.kind) {
         case Kind::Number:
-            json::appendNumber(out, displays.numbers[display.index]);
+            object.insert(QStringLiteral("value"), displays.numbers[display.index]);
             break;
         case Kind::Led:
-            json::appendBool(out, displays.leds[display.index]);
+            object.insert(QStringLiteral("value"), displays.leds[display.index]);
             break;
         case Kind::Text:
             // A box's value is its text.
-            out.append(out.constData() + textAt, textEnd - textAt);
+            object.insert(QStringLiteral("value"), text);
             break;
     }
-    out.append('}');
-    return out;
+    return object;
 }
 
-QJsonObject DeviceApi::describeDisplay(std::size_t index) const {
-    return QJsonDocument::fromJson(displayJson(index)).object();
+const QJsonArray& DeviceApi::allDisplays() const {
+    refreshTexts();
+    if (m_cache.allFresh) return m_cache.all;
+    m_cache.allFresh = true;
+    m_cache.allReply.clear();
+    QJsonArray all;
+    for (std::size_t i = 0; i < kDisplayCount; ++i) all.append(describeDisplay(i));
+    m_cache.all = all;
+    return m_cache.all;
 }
 
 void DeviceApi::parameters(ClientId client, const Request& request) {
@@ -381,79 +384,60 @@ void DeviceApi::parameters(ClientId client, const Request& request) {
             return;
         }
     }
-    if (every && !m_cache.all.isEmpty()) {
-        m_send(client, replyOkRaw(request.id, m_cache.all), false);
+    if (every) {
+        const QJsonArray& all = allDisplays();
+        if (m_cache.allReply.isEmpty() || m_cache.allReplyId != request.id) {
+            m_cache.allReply = replyOk(request.id, all);
+            m_cache.allReplyId = request.id;
+        }
+        m_send(client, m_cache.allReply, false);
         return;
     }
-    QByteArray list;
-    list.append('[');
+    QJsonArray list;
     for (std::size_t i = 0; i < kDisplayCount; ++i) {
-        if (!wanted[i]) continue;
-        if (list.size() > 1) list.append(',');
-        list.append(displayJson(i));
+        if (wanted[i]) list.append(describeDisplay(i));
     }
-    list.append(']');
-    // Asked for again until the displays change: a script that polls costs one copy.
-    if (every) m_cache.all = list;
-    m_send(client, replyOkRaw(request.id, list), false);
+    reply(client, request.id, list);
 }
 
-QByteArray DeviceApi::busJson() const {
-    QByteArray out;
-    if (m_bus == nullptr) return out;
+QJsonObject DeviceApi::busObject() const {
+    if (m_bus == nullptr) return {};
+    // The check changes at a refresh; the link's status whenever the interface reports.
+    if (m_busBody && m_busBodyStatus == m_bus->linkStatus()) return *m_busBody;
     const bus::BusCheck& check = m_bus->check();
     const bus::BusSummary& summary = check.summary();
-    out.reserve(16 * 1024);
-    out.append("{\"interface\":");
-    json::appendTextString(out, m_bus->interfaceText());
-    out.append(",\"status\":");
-    json::appendTextString(out, m_bus->linkStatus());
-    out.append(",\"frames_per_second\":");
-    json::appendInteger(out, static_cast<qint64>(summary.framesPerSecond));
-    out.append(",\"bam_completed\":");
-    json::appendInteger(out, static_cast<qint64>(summary.bamCompleted));
-    out.append(",\"bam_dropped\":");
-    json::appendInteger(out, static_cast<qint64>(summary.bamDropped));
-    out.append(",\"other_senders\":");
-    json::appendInteger(out, static_cast<qint64>(summary.otherSenders));
-    out.append(",\"counts\":{");
-    constexpr bus::RowState kCounted[] = {bus::RowState::kMatch, bus::RowState::kMismatch,
-                                          bus::RowState::kMissing, bus::RowState::kNotModelled};
-    for (const bus::RowState state : kCounted) {
-        if (state != kCounted[0]) out.append(',');
-        json::appendString(out, bus::nameOf(state));
-        out.append(':');
-        json::appendInteger(out, static_cast<qint64>(summary.count(state)));
+    QJsonObject counts;
+    for (const bus::RowState state : {bus::RowState::kMatch, bus::RowState::kMismatch,
+                                      bus::RowState::kMissing, bus::RowState::kNotModelled}) {
+        counts.insert(latin1(bus::nameOf(state)), static_cast<qint64>(summary.count(state)));
     }
-    out.append("},\"rows\":[");
-    bool first = true;
+    QJsonArray rows;
     for (const bus::BusRow& row : check.rows()) {
-        if (!std::exchange(first, false)) out.append(',');
-        out.append("{\"id\":");
-        json::appendInteger(out, static_cast<qint64>(row.id));
-        out.append(",\"label\":");
-        json::appendString(out, row.label);
-        out.append(",\"expected\":");
-        appendDisplayValue(out, row.expected);
-        out.append(",\"observed\":");
-        appendDisplayValue(out, row.observed);
-        out.append(",\"age_ms\":");
-        if (row.ageMs) {
-            json::appendInteger(out, static_cast<qint64>(*row.ageMs));
-        } else {
-            out.append("null");
-        }
-        out.append(",\"state\":");
-        json::appendString(out, bus::nameOf(row.state));
+        QJsonObject described{
+            {QStringLiteral("id"), static_cast<qint64>(row.id)},
+            {QStringLiteral("label"), utf8(row.label)},
+            {QStringLiteral("expected"), jsonOf(row.expected)},
+            {QStringLiteral("observed"), jsonOf(row.observed)},
+            {QStringLiteral("age_ms"),
+             row.ageMs ? QJsonValue(static_cast<qint64>(*row.ageMs)) : QJsonValue()},
+            {QStringLiteral("state"), latin1(bus::nameOf(row.state))}};
         if (row.state == bus::RowState::kMismatch) {
-            // Numbers' units are UTF-8, the device's texts quoted in it Latin-1.
-            out.append(",\"difference\":");
-            json::appendTextString(out, row.difference);
+            // UTF-8: a number's difference carries its units ("+1.500 °C").
+            described.insert(QStringLiteral("difference"), utf8(row.difference));
         }
-        out.append('}');
+        rows.append(described);
     }
-    out.append("]}");
-    return out;
+    m_busBodyStatus = m_bus->linkStatus();
+    m_busBody = QJsonObject{
+        {QStringLiteral("interface"), utf8(m_bus->interfaceText())},
+        {QStringLiteral("status"), utf8(m_busBodyStatus)},
+        {QStringLiteral("frames_per_second"), static_cast<qint64>(summary.framesPerSecond)},
+        {QStringLiteral("bam_completed"), static_cast<qint64>(summary.bamCompleted)},
+        {QStringLiteral("bam_dropped"), static_cast<qint64>(summary.bamDropped)},
+        {QStringLiteral("other_senders"), static_cast<qint64>(summary.otherSenders)},
+        {QStringLiteral("counts"), counts},
+        {QStringLiteral("rows"), rows}};
+    return *m_busBody;
 }
 
 void DeviceApi::setPosition(ClientId client, const Request& request) {
@@ -699,10 +683,8 @@ void DeviceApi::broadcast(const QString& event, const QByteArray& line) {
 }
 
 void DeviceApi::displaysChanged(std::uint8_t /*position*/, const session::Displays& /*displays*/) {
-    // A number may change without its text: every description is written afresh.
+    // Looked at when first asked for: only the displays that changed are described afresh.
     m_cache.textsFresh = false;
-    std::fill(m_cache.jsonFresh.begin(), m_cache.jsonFresh.end(), false);
-    m_cache.all.clear();
     // Gathered for a screen refresh: a saturated line changes the displays 820 times a second.
     if (!m_frame.isActive() && !m_subscriptions.empty()) m_frame.start(kEventFrameMs);
 }
@@ -717,7 +699,7 @@ void DeviceApi::flushEvents() {
     refreshTexts();
     // Clients that keep up are told the same displays at the same flush: they share one line.
     std::vector<std::pair<DisplayMask, QByteArray>> lines;
-    QByteArray tail;  // after the changes: the position and the time, the same for every client
+    QString time;  // one for every line of the flush
     for (auto& [client, subscription] : m_subscriptions) {
         if (subscription.events.count(QStringLiteral("parameters")) == 0) continue;
         const qint64 gap =
@@ -751,24 +733,19 @@ void DeviceApi::flushEvents() {
             m_send(client, shared->second, true);
             continue;
         }
-        if (tail.isEmpty()) {
-            // The position the displays were computed for: a script that moved the slider
-            // knows when the displays have followed.
-            tail.append("],\"event\":\"parameters\",\"position\":");
-            json::appendInteger(tail, m_session.evaluatedPosition());
-            tail.append(",\"time\":");
-            json::appendString(tail, timestampNow());
-            tail.append("}\n");
-        }
-        QByteArray line;
-        line.append("{\"changes\":[");
-        bool first = true;
+        if (time.isNull()) time = timestampNow();
+        QJsonArray described;
         for (std::size_t i = 0; i < kDisplayCount; ++i) {
-            if ((changes[i / 64] & (std::uint64_t{1} << (i % 64))) == 0) continue;
-            if (!std::exchange(first, false)) line.append(',');
-            line.append(displayJson(i));
+            if ((changes[i / 64] & (std::uint64_t{1} << (i % 64))) != 0)
+                described.append(describeDisplay(i));
         }
-        line.append(tail);
+        // The position the displays were computed for: a script that moved the slider knows
+        // when the displays have followed.
+        QByteArray line = eventLine(
+            QStringLiteral("parameters"),
+            {{QStringLiteral("changes"), described},
+             {QStringLiteral("position"), static_cast<int>(m_session.evaluatedPosition())},
+             {QStringLiteral("time"), time}});
         m_send(client, line, true);
         lines.emplace_back(changes, std::move(line));
     }
@@ -779,6 +756,7 @@ void DeviceApi::flushEvents() {
 void DeviceApi::busRefreshed(const bus::BusMonitor& monitor) {
     if (&monitor != m_bus) return;
     const qint64 at = now();
+    m_busBody.reset();
     QByteArray line;
     for (auto& [client, subscription] : m_subscriptions) {
         if (subscription.events.count(QStringLiteral("bus")) == 0) continue;
@@ -787,14 +765,8 @@ void DeviceApi::busRefreshed(const bus::BusMonitor& monitor) {
             subscription.maxRate > 0 ? static_cast<qint64>(1000.0 / subscription.maxRate) : 0;
         if (at - subscription.lastBusAt < gap) continue;
         subscription.lastBusAt = at;
-        if (line.isEmpty()) {
-            const QByteArray body = busJson();
-            line.append("{\"event\":\"bus\",\"time\":");
-            json::appendString(line, timestampNow());
-            line.append(',');
-            line.append(body.constData() + 1, body.size() - 1);
-            line.append('\n');
-        }
+        // One line for every subscriber of this refresh.
+        if (line.isEmpty()) line = eventLine(QStringLiteral("bus"), busObject());
         m_send(client, line, true);
     }
 }

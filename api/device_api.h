@@ -87,12 +87,13 @@ public:
     /// CAN bus. The API listens to it until it is replaced; the monitor must outlive that.
     void setBusMonitor(bus::BusMonitor* monitor);
 
-    /// A display as the API describes it: id, label, group, kind, value, units, text.
-    [[nodiscard]] QJsonObject describeDisplay(std::size_t index) const;
-    /// The same as one line of JSON: written once per evaluation, shared by replies and events.
-    [[nodiscard]] const QByteArray& displayJson(std::size_t index) const;
-    /// The `bus` reply's object (the event's fields after "event" and "time").
-    [[nodiscard]] QByteArray busJson() const;
+    /// A display as the API describes it: group, id, kind, label, text, units, value. Built once
+    /// per evaluation that changed it and shared (QJsonObject copies are implicitly shared) by
+    /// the replies and events until the display changes again.
+    [[nodiscard]] const QJsonObject& describeDisplay(std::size_t index) const;
+    /// The `bus` reply's object (the event's fields besides "event" and "time"), built once per
+    /// refresh of the monitor; empty while there is none.
+    [[nodiscard]] QJsonObject busObject() const;
     /// "closed", "identifying", "connected", "identified".
     [[nodiscard]] static QString stateName(session::SessionState state);
 
@@ -123,14 +124,20 @@ private:
         std::vector<qint64> lastSentAt;
         qint64 lastBusAt = std::numeric_limits<qint64>::min() / 2;
     };
-    // The displays of the last evaluation as the API writes them, made when first asked for.
+    // The displays of the last evaluation as the API describes them, made when first asked for.
     struct DisplayCache {
         bool textsFresh = false;
         std::vector<std::string> texts;       // as the window shows them, UTF-8 or Latin-1
         std::vector<std::uint64_t> versions;  // counts each change of texts[i]
-        std::vector<bool> jsonFresh;
-        std::vector<QByteArray> json;  // displayJson
-        QByteArray all;                // every display, a JSON array; empty until asked
+        std::vector<double> numbers;          // the value objects[i] holds (numbers only)
+        std::vector<bool> objectFresh;
+        std::vector<QJsonObject> objects;  // describeDisplay
+        bool allFresh = false;
+        QJsonArray all;  // every display, in the window's order
+        // The last reply to a parameters request for every display, and the id it answered:
+        // a script that polls with one id is sent the same bytes until the displays change.
+        QJsonValue allReplyId;
+        QByteArray allReply;
     };
 
     void reply(ClientId client, const QJsonValue& id, const QJsonValue& result);
@@ -151,6 +158,7 @@ private:
     [[nodiscard]] qint64 now() const;
     [[nodiscard]] QString displayText(std::size_t index) const;
     void refreshTexts() const;
+    [[nodiscard]] const QJsonArray& allDisplays() const;
 
     session::DeviceSession& m_session;
     ApiHost& m_host;
@@ -161,9 +169,10 @@ private:
     std::optional<Pending> m_setting;  // awaiting the identity after a settings change
     std::map<ClientId, Subscription> m_subscriptions;
     mutable DisplayCache m_cache;
-    std::vector<QByteArray> m_displayHead;  // per display: its fixed keys, up to "text":
-    std::vector<QByteArray> m_displayMid;   // and between the text and the value
+    std::vector<QJsonObject> m_displayFixed;  // per display: group, id, kind, label, units
     bus::BusMonitor* m_bus = nullptr;
+    mutable std::optional<QJsonObject> m_busBody;  // busObject, until the next refresh
+    mutable std::string m_busBodyStatus;           // the link's status m_busBody holds
     QTimer m_expiry;
     QTimer m_frame;
 };

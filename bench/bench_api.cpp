@@ -53,9 +53,11 @@ api::Request request(const char* line) {
     return std::get<api::Request>(api::parseRequest(QByteArray(line)));
 }
 
-// One parameters request from its line to its reply: every display (0), every display with a
-// broadcast between two requests, so that each reply is written afresh as at the line's full
-// rate (1; the broadcast itself is not timed, its allocations are counted), or two of them (2).
+// One parameters request from its line to its reply: every display, asked again with the same
+// id (0), every display with a broadcast between two requests, so that each reply is written
+// afresh as at the line's full rate (1; the broadcast itself is not timed, its allocations are
+// counted), two of them (2), or every display with a new id each time, as a script numbers its
+// requests, while the displays stay (3).
 void BM_ParametersRequest(benchmark::State& state) {
     Rig rig;
     rig.deliver(link::device::positionStatusBroadcast({57, 2}));
@@ -67,6 +69,7 @@ void BM_ParametersRequest(benchmark::State& state) {
         broadcasts[p] = link::device::positionStatusBroadcast({static_cast<std::uint8_t>(p), 2});
     }
     int position = 0;
+    qint64 id = 0;
     const std::size_t allocationsBefore = bench::allocationCount();
     for (auto _ : state) {
         if (state.range(0) == 1) {
@@ -75,14 +78,16 @@ void BM_ParametersRequest(benchmark::State& state) {
             position = (position + 7) % 101;
             state.ResumeTiming();
         }
-        rig.api.handle(1, std::get<api::Request>(api::parseRequest(line)));
+        api::Request parsed = std::get<api::Request>(api::parseRequest(line));
+        if (state.range(0) == 3) parsed.id = ++id;
+        rig.api.handle(1, parsed);
     }
     const auto n = static_cast<double>(state.iterations());
     state.counters["reply_bytes"] = static_cast<double>(rig.bytes) / n;
     state.counters["allocs_per_request"] =
         static_cast<double>(bench::allocationCount() - allocationsBefore) / n;
 }
-BENCHMARK(BM_ParametersRequest)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_ParametersRequest)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 // One screen refresh at the line's full rate: 14 broadcasts, each moving the position, then
 // the flush, for `state.range(0)` clients subscribed to parameter events (0: the session's own

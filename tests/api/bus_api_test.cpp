@@ -27,7 +27,6 @@ struct Least {
 
 struct BusRig : ApiRig {
     BusRig() {
-        canonical = false;
         session.addObserver(&monitor);
         api.setBusMonitor(&monitor);
         monitor.setLinkStatus("listening", false);
@@ -148,6 +147,34 @@ TEST(BusApi, TheReplyIsTheChecksRowsAndCountsInTheParametersValueForm) {
     }
 }
 
+// The reply is made once per refresh of the monitor: it must still follow each refresh, and
+// the link's status, which the interface reports between refreshes.
+TEST(BusApi, TheReplyFollowsEachRefreshAndTheLinksStatus) {
+    BusRig r;
+    r.drive(40, 40);
+    const auto body = [&r] {
+        r.request(1, R"({"id":1,"cmd":"bus"})");
+        return r.reply(1)[QStringLiteral("result")].toObject();
+    };
+    const QJsonObject agreeing = body();
+    expectCheck(agreeing, r.monitor);
+    EXPECT_EQ(body(), agreeing) << "asked again before the next refresh";
+
+    // The device moves on; the bus carries another position's values.
+    const bus::Expectation other = bus::expectationOf(90, 15, r.session.displays());
+    fms::EncodedFrames encoded;
+    fms::encode(other.deviceState(), encoded);
+    for (const fms::TimedFrame& t : fms::schedule(encoded, kTrafficMs, kTrafficMs))
+        r.monitor.onFrame(t.frame, t.timeMs);
+    r.monitor.refresh(2 * kTrafficMs);
+    const QJsonObject disagreeing = body();
+    expectCheck(disagreeing, r.monitor);
+    EXPECT_GT(disagreeing[QStringLiteral("counts")][QStringLiteral("mismatch")].toInteger(), 0);
+
+    r.monitor.setLinkStatus("gone: no such device", true);
+    EXPECT_EQ(body()[QStringLiteral("status")], QStringLiteral("gone: no such device"));
+}
+
 TEST(BusApi, WithoutAMonitorTheCommandAndTheEventAreNotAvailable) {
     ApiRig r;
     r.identify(15);
@@ -183,12 +210,14 @@ TEST(BusApi, EventsFollowEachRefreshWithinTheSubscribersRate) {
     for (const qint64 at : {0, 250, 500, 750, 1000}) {
         r.now = at;
         r.monitor.refresh(kTrafficMs + static_cast<std::uint64_t>(at));
-        for (const Line& l : r.take()) {
+        const std::vector<Line> lines = r.take();
+        for (const Line& l : lines) {
             ASSERT_TRUE(l.event);
             EXPECT_EQ(l.json[QStringLiteral("event")], QStringLiteral("bus"));
-            EXPECT_TRUE(l.bytes.startsWith(R"({"event":"bus","time":")"));
             EXPECT_FALSE(l.json[QStringLiteral("time")].toString().isEmpty());
             expectCheck(l.json, r.monitor);
+            // The subscribers of one refresh share its line.
+            EXPECT_EQ(l.bytes, lines.front().bytes);
             heard[l.client].push_back(at);
         }
     }

@@ -489,5 +489,36 @@ TEST(DeviceApi, RegressionTheFirstParameterEventHoldsTheEmptyBoxesToo) {
     EXPECT_EQ(changedIds(events[0].json), everyId());
 }
 
+// Descriptions are kept from one evaluation to the next and made again only for the displays
+// that changed, and a reply for every display is sent again to a request with the same id:
+// after every change they must be what an API that never saw the earlier ones describes, and
+// each reply must carry its own request's id (two integers one double stands for too).
+TEST(DeviceApi, KeptDescriptionsAndRepliesFollowEveryChangeAndEveryId) {
+    ApiRig r;
+    r.identify(15);
+    const QByteArray ids[] = {"1", "1", "\"1\"", "null", "9007199254740992", "9007199254740993"};
+    for (int n = 0; n <= 101 + 4; ++n) {
+        const auto position = static_cast<std::uint8_t>(n <= 101 ? n * 37 % 101 : n % 2);
+        SCOPED_TRACE(position);
+        r.deliver(positionStatusBroadcast({position, 2}));
+        test::FakeApiHost host;
+        const DeviceApi fresh(r.session, host, [](ClientId, const QByteArray&, bool) {});
+        QJsonArray every;
+        for (std::size_t i = 0; i < kDisplays; ++i) every.append(fresh.describeDisplay(i));
+        r.take();
+        for (const QByteArray& id : ids) {
+            r.request(1, R"({"cmd":"parameters","id":)" + id + '}');
+            const std::vector<Line> lines = r.take();
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_TRUE(lines[0].bytes.startsWith(R"({"id":)" + id + ',')) << id.toStdString();
+            EXPECT_EQ(lines[0].json[QStringLiteral("result")].toArray(), every);
+        }
+        r.request(1, R"({"id":2,"cmd":"parameters","ids":[1012,1095]})");
+        const QJsonArray some = r.reply(1)[QStringLiteral("result")].toArray();
+        ASSERT_EQ(some.size(), 2);
+        for (const QJsonValue& d : some) EXPECT_TRUE(every.contains(d));
+    }
+}
+
 }  // namespace
 }  // namespace orvale::api
