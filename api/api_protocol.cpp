@@ -337,6 +337,42 @@ QByteArray eventLine(const QString& event, QJsonObject fields) {
     return line(fields);
 }
 
+QByteArray replyOkWritten(const QJsonValue& id, const QByteArray& json) {
+    // "result" is the last of the sorted keys: the line ends "result":null}.
+    QByteArray line = replyOk(id, QJsonValue::Null);
+    static const QByteArray kTail = QByteArrayLiteral("\"result\":null}\n");
+    Q_ASSERT(line.endsWith(kTail));
+    line.chop(kTail.size() - 9);  // keeps "result":
+    line += json;
+    line += QByteArrayLiteral("}\n");
+    return line;
+}
+
+QByteArray eventLineWritten(const QString& event, QJsonObject fields, const QString& name,
+                            const QByteArray& json) {
+    // `name` sorts before every other key (before "event" at least): the line begins with it.
+    fields.insert(name, QJsonValue::Null);
+    QByteArray line = eventLine(event, std::move(fields));
+    const QByteArray head = "{\"" + name.toUtf8() + "\":";
+    Q_ASSERT(line.startsWith(head + "null"));
+    line.replace(head.size(), 4, json);
+    return line;
+}
+
+QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values) {
+    qsizetype size = 2;
+    for (const QByteArray* value : values) size += value->size() + 1;
+    QByteArray out;
+    out.reserve(size);
+    out += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i != 0) out += ',';
+        out += *values[i];
+    }
+    out += ']';
+    return out;
+}
+
 QString timestampNow() {
     // As the recording writes it, "+00:00" included (Qt would write "Z" for UTC).
     const QDateTime now = QDateTime::currentDateTime();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <variant>
+#include <vector>
 
 /// The control API's wire protocol: JSON Lines, one object per line, in UTF-8. A request is
 /// {"id": <any>, "cmd": "<name>", <argument>: <value>, ...}; a reply is
@@ -93,6 +94,17 @@ struct Refusal {
 [[nodiscard]] QByteArray replyOk(const QJsonValue& id, const QJsonValue& result);
 [[nodiscard]] QByteArray replyError(const QJsonValue& id, const ApiError& error);
 [[nodiscard]] QByteArray eventLine(const QString& event, QJsonObject fields);
+
+/// The same lines with one value already written by QJsonDocument (`json`: a compact document,
+/// such as an array of display descriptions written once and sent many times). The rest of the
+/// line is written by QJsonDocument too, with a null in the value's place; the null is then
+/// replaced. Every byte stays Qt's: the line is the one replyOk() or eventLine() would give.
+[[nodiscard]] QByteArray replyOkWritten(const QJsonValue& id, const QByteArray& json);
+/// `name` must sort before the event's other keys ("changes" does), so that it comes first.
+[[nodiscard]] QByteArray eventLineWritten(const QString& event, QJsonObject fields,
+                                          const QString& name, const QByteArray& json);
+/// QJsonDocument's compact form of `values`, written apart: "[" + ... + "]".
+[[nodiscard]] QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values);
 
 /// The current local time as the API writes it: ISO 8601 with milliseconds and offset.
 [[nodiscard]] QString timestampNow();

@@ -127,6 +127,8 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
     m_cache.numbers.assign(kDisplayCount, 0.0);
     m_cache.objectFresh.assign(kDisplayCount, false);
     m_cache.objects.resize(kDisplayCount);
+    m_cache.writtenFresh.assign(kDisplayCount, false);
+    m_cache.written.resize(kDisplayCount);
     m_session.addObserver(this);
 }
 
@@ -306,6 +308,7 @@ void DeviceApi::refreshTexts() const {
         }
         if (changed) {
             m_cache.objectFresh[i] = false;
+            m_cache.writtenFresh[i] = false;
             m_cache.allFresh = false;
         }
     }
@@ -342,14 +345,23 @@ const QJsonObject& DeviceApi::describeDisplay(std::size_t index) const {
     return object;
 }
 
-const QJsonArray& DeviceApi::allDisplays() const {
+const QByteArray& DeviceApi::writtenDisplay(std::size_t index) const {
+    const QJsonObject& object = describeDisplay(index);
+    if (!m_cache.writtenFresh[index]) {
+        m_cache.writtenFresh[index] = true;
+        m_cache.written[index] = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
+    return m_cache.written[index];
+}
+
+const QByteArray& DeviceApi::allDisplays() const {
     refreshTexts();
     if (m_cache.allFresh) return m_cache.all;
     m_cache.allFresh = true;
     m_cache.allReply.clear();
-    QJsonArray all;
-    for (std::size_t i = 0; i < kDisplayCount; ++i) all.append(describeDisplay(i));
-    m_cache.all = all;
+    std::vector<const QByteArray*> all(kDisplayCount);
+    for (std::size_t i = 0; i < kDisplayCount; ++i) all[i] = &writtenDisplay(i);
+    m_cache.all = arrayOfWritten(all);
     return m_cache.all;
 }
 
@@ -385,19 +397,19 @@ void DeviceApi::parameters(ClientId client, const Request& request) {
         }
     }
     if (every) {
-        const QJsonArray& all = allDisplays();
+        const QByteArray& all = allDisplays();
         if (m_cache.allReply.isEmpty() || m_cache.allReplyId != request.id) {
-            m_cache.allReply = replyOk(request.id, all);
+            m_cache.allReply = replyOkWritten(request.id, all);
             m_cache.allReplyId = request.id;
         }
         m_send(client, m_cache.allReply, false);
         return;
     }
-    QJsonArray list;
+    std::vector<const QByteArray*> list;
     for (std::size_t i = 0; i < kDisplayCount; ++i) {
-        if (wanted[i]) list.append(describeDisplay(i));
+        if (wanted[i]) list.push_back(&writtenDisplay(i));
     }
-    reply(client, request.id, list);
+    m_send(client, replyOkWritten(request.id, arrayOfWritten(list)), false);
 }
 
 QJsonObject DeviceApi::busObject() const {
@@ -734,18 +746,18 @@ void DeviceApi::flushEvents() {
             continue;
         }
         if (time.isNull()) time = timestampNow();
-        QJsonArray described;
+        std::vector<const QByteArray*> described;
         for (std::size_t i = 0; i < kDisplayCount; ++i) {
             if ((changes[i / 64] & (std::uint64_t{1} << (i % 64))) != 0)
-                described.append(describeDisplay(i));
+                described.push_back(&writtenDisplay(i));
         }
         // The position the displays were computed for: a script that moved the slider knows
         // when the displays have followed.
-        QByteArray line = eventLine(
+        QByteArray line = eventLineWritten(
             QStringLiteral("parameters"),
-            {{QStringLiteral("changes"), described},
-             {QStringLiteral("position"), static_cast<int>(m_session.evaluatedPosition())},
-             {QStringLiteral("time"), time}});
+            {{QStringLiteral("position"), static_cast<int>(m_session.evaluatedPosition())},
+             {QStringLiteral("time"), time}},
+            QStringLiteral("changes"), arrayOfWritten(described));
         m_send(client, line, true);
         lines.emplace_back(changes, std::move(line));
     }

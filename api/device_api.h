@@ -132,8 +132,12 @@ private:
         std::vector<double> numbers;          // the value objects[i] holds (numbers only)
         std::vector<bool> objectFresh;
         std::vector<QJsonObject> objects;  // describeDisplay
+        // objects[i] as QJsonDocument writes it: written once per change, sent in every reply
+        // and event that holds the display.
+        std::vector<bool> writtenFresh;
+        std::vector<QByteArray> written;
         bool allFresh = false;
-        QJsonArray all;  // every display, in the window's order
+        QByteArray all;  // every display, in the window's order, as QJsonDocument writes it
         // The last reply to a parameters request for every display, and the id it answered:
         // a script that polls with one id is sent the same bytes until the displays change.
         QJsonValue allReplyId;
@@ -158,7 +162,8 @@ private:
     [[nodiscard]] qint64 now() const;
     [[nodiscard]] QString displayText(std::size_t index) const;
     void refreshTexts() const;
-    [[nodiscard]] const QJsonArray& allDisplays() const;
+    [[nodiscard]] const QByteArray& writtenDisplay(std::size_t index) const;
+    [[nodiscard]] const QByteArray& allDisplays() const;
 
     session::DeviceSession& m_session;
     ApiHost& m_host;

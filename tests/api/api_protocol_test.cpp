@@ -167,5 +167,26 @@ TEST(ReplyLines, AreOneCompactJsonObjectEach) {
         << time.toStdString();
 }
 
+// A value written once and put into many lines: the line is byte for byte what Qt writes for
+// the whole, whatever the id (an id may itself hold a "result" key or quotes).
+TEST(ReplyLines, AValueWrittenBeforeIsTheLineQtWouldWrite) {
+    const QJsonArray value{QJsonObject{{QStringLiteral("text"), QStringLiteral("\"x\"\n")}}, 2.5};
+    const QByteArray written = QJsonDocument(value).toJson(QJsonDocument::Compact);
+    for (const char* id : {"7", "null", R"("a\"result\":null")", R"({"result":null})", "[1,2]"}) {
+        SCOPED_TRACE(id);
+        const QJsonValue parsed = json(id);
+        EXPECT_EQ(replyOkWritten(parsed, written), replyOk(parsed, value));
+    }
+    const QJsonObject fields{{QStringLiteral("position"), 42},
+                             {QStringLiteral("time"), QStringLiteral("t")}};
+    QJsonObject whole = fields;
+    whole.insert(QStringLiteral("changes"), value);
+    EXPECT_EQ(
+        eventLineWritten(QStringLiteral("parameters"), fields, QStringLiteral("changes"), written),
+        eventLine(QStringLiteral("parameters"), whole));
+    EXPECT_EQ(arrayOfWritten({&written, &written}),
+              QJsonDocument(QJsonArray{value, value}).toJson(QJsonDocument::Compact));
+}
+
 }  // namespace
 }  // namespace orvale::api
