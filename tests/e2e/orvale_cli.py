@@ -262,9 +262,44 @@ def case_unusual_device(args):
     check(err.count("quennet-sim: ") == 1, f"quennet-sim said more than one thing: {err!r}")
 
 
+def case_temporary_dir(args):
+    """The simulated device's directory is made only when Orvale simulates, and goes with a
+    clean end: a run against a port leaves the temporary directory as it found it."""
+    for arguments, simulated in ((["--headless", "--port", "COM1=/nonexistent/ttyUSB0"], False),
+                                 (["--headless", "--simulate"], True)):
+        with sandbox(args.orvale) as (directory, exe, env):
+            temporary = os.path.join(directory, "tmp")
+            os.mkdir(temporary)
+            env["TMPDIR"] = temporary
+            process = subprocess.Popen([exe, *arguments], cwd=directory, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE)
+            try:
+                # Simulating, the directory comes before the session starts; otherwise two
+                # seconds of running (the watchdog trying the port) show that none comes.
+                deadline = time.monotonic() + (TIME_LIMIT if simulated else 2.0)
+                made = os.listdir(temporary)
+                while not made and time.monotonic() < deadline:
+                    time.sleep(POLL)
+                    made = os.listdir(temporary)
+                line = " ".join(arguments)
+                check(bool(made) == simulated,
+                      f"Orvale {line}: the temporary directory holds {made}")
+                process.send_signal(signal.SIGTERM)
+                code = process.wait(TIME_LIMIT)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+                process.stderr.close()
+            check(code == 0, f"Orvale {line}: exit status {code} after SIGTERM")
+            left = os.listdir(temporary)
+            check(not left, f"Orvale {line}: left {left} in the temporary directory")
+
+
 CASES = {"help": case_help, "version": case_version, "refused": case_refused,
          "qt_options": case_qt_options, "messages": case_messages,
-         "unusual_device": case_unusual_device}
+         "unusual_device": case_unusual_device, "temporary_dir": case_temporary_dir}
 
 
 def main():
