@@ -9,7 +9,7 @@
 namespace orvale::api {
 namespace {
 
-using Type = ArgSpec::Type;
+using Type = ArgumentRule::Type;
 
 QStringList portChoices() {
     QStringList ports;
@@ -22,25 +22,26 @@ QStringList eventNames() {
             QStringLiteral("profile"), QStringLiteral("bus")};
 }
 
-ArgSpec arg(const char* name, Type type, bool required, const char* help) {
+ArgumentRule arg(const char* name, Type type, bool required, const char* help) {
     return {QString::fromLatin1(name), type, required, 0, 0, {}, QString::fromLatin1(help)};
 }
 
-ArgSpec range(const char* name, Type type, bool required, double minimum, double maximum,
-              const char* help) {
-    ArgSpec spec = arg(name, type, required, help);
-    spec.minimum = minimum;
-    spec.maximum = maximum;
-    return spec;
+ArgumentRule range(const char* name, Type type, bool required, double minimum, double maximum,
+                   const char* help) {
+    ArgumentRule rule = arg(name, type, required, help);
+    rule.minimum = minimum;
+    rule.maximum = maximum;
+    return rule;
 }
 
-ArgSpec choice(const char* name, Type type, bool required, QStringList choices, const char* help) {
-    ArgSpec spec = arg(name, type, required, help);
-    spec.choices = std::move(choices);
-    return spec;
+ArgumentRule choice(const char* name, Type type, bool required, QStringList choices,
+                    const char* help) {
+    ArgumentRule rule = arg(name, type, required, help);
+    rule.choices = std::move(choices);
+    return rule;
 }
 
-CommandSpec command(const char* name, QList<ArgSpec> args, const char* help) {
+CommandSpec command(const char* name, QList<ArgumentRule> args, const char* help) {
     return {QString::fromLatin1(name), std::move(args), QString::fromLatin1(help)};
 }
 
@@ -128,28 +129,28 @@ bool isInteger(const QJsonValue& value) {
     return std::isfinite(d) && std::floor(d) == d && std::abs(d) < 9.0e15;
 }
 
-// Why `value` does not fit `spec`, or nothing.
-std::optional<QString> check(const ArgSpec& spec, const QJsonValue& value) {
+// Why `value` does not fit `rule`, or nothing.
+std::optional<QString> check(const ArgumentRule& rule, const QJsonValue& value) {
     const auto wrongType = [&] {
-        return QStringLiteral("\"%1\" must be %2").arg(spec.name, typeName(spec.type));
+        return QStringLiteral("\"%1\" must be %2").arg(rule.name, typeName(rule.type));
     };
     const auto inRange = [&](double d) {
-        return spec.minimum == spec.maximum || (d >= spec.minimum && d <= spec.maximum);
+        return rule.minimum == rule.maximum || (d >= rule.minimum && d <= rule.maximum);
     };
     const auto outOfRange = [&] {
         return QStringLiteral("\"%1\" must be from %2 to %3")
-            .arg(spec.name)
-            .arg(spec.minimum)
-            .arg(spec.maximum);
+            .arg(rule.name)
+            .arg(rule.minimum)
+            .arg(rule.maximum);
     };
     const auto allowed = [&](const QString& s) {
-        return spec.choices.isEmpty() || spec.choices.contains(s);
+        return rule.choices.isEmpty() || rule.choices.contains(s);
     };
     const auto notAChoice = [&](const QString& s) {
         return QStringLiteral("\"%1\" cannot be \"%2\"; it takes %3")
-            .arg(spec.name, s.left(64), spec.choices.join(QStringLiteral(", ")));
+            .arg(rule.name, s.left(64), rule.choices.join(QStringLiteral(", ")));
     };
-    switch (spec.type) {
+    switch (rule.type) {
         case Type::Integer:
             if (!isInteger(value)) return wrongType();
             if (!inRange(value.toDouble())) return outOfRange();
@@ -268,24 +269,24 @@ std::variant<Request, Refusal> parseRequest(const QByteArray& text) {
     Request request{requestId, command, {}};
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         if (it.key() == QLatin1String("id") || it.key() == QLatin1String("cmd")) continue;
-        const auto spec = std::find_if(command->args.cbegin(), command->args.cend(),
-                                       [&](const ArgSpec& a) { return a.name == it.key(); });
-        if (spec == command->args.cend()) {
+        const auto rule = std::find_if(command->args.cbegin(), command->args.cend(),
+                                       [&](const ArgumentRule& a) { return a.name == it.key(); });
+        if (rule == command->args.cend()) {
             return Refusal{
                 requestId,
                 {ErrorCode::InvalidArgument,
                  QStringLiteral("%1 takes no \"%2\"").arg(command->name, it.key().left(64))}};
         }
-        if (const auto wrong = check(*spec, it.value())) {
+        if (const auto wrong = check(*rule, it.value())) {
             return Refusal{requestId, {ErrorCode::InvalidArgument, *wrong}};
         }
         request.args.insert(it.key(), it.value());
     }
-    for (const ArgSpec& spec : command->args) {
-        if (spec.required && !request.args.contains(spec.name)) {
+    for (const ArgumentRule& rule : command->args) {
+        if (rule.required && !request.args.contains(rule.name)) {
             return Refusal{requestId,
                            {ErrorCode::InvalidArgument,
-                            QStringLiteral("%1 needs \"%2\"").arg(command->name, spec.name)}};
+                            QStringLiteral("%1 needs \"%2\"").arg(command->name, rule.name)}};
         }
     }
     return request;
@@ -295,19 +296,19 @@ QJsonValue describeCommands() {
     QJsonArray commands;
     for (const CommandSpec& command : table()) {
         QJsonObject args;
-        for (const ArgSpec& spec : command.args) {
-            QJsonObject described{{QStringLiteral("type"), typeName(spec.type)},
-                                  {QStringLiteral("required"), spec.required},
-                                  {QStringLiteral("help"), spec.help}};
-            if (spec.minimum != spec.maximum) {
-                described.insert(QStringLiteral("min"), spec.minimum);
-                described.insert(QStringLiteral("max"), spec.maximum);
+        for (const ArgumentRule& rule : command.args) {
+            QJsonObject described{{QStringLiteral("type"), typeName(rule.type)},
+                                  {QStringLiteral("required"), rule.required},
+                                  {QStringLiteral("help"), rule.help}};
+            if (rule.minimum != rule.maximum) {
+                described.insert(QStringLiteral("min"), rule.minimum);
+                described.insert(QStringLiteral("max"), rule.maximum);
             }
-            if (!spec.choices.isEmpty()) {
+            if (!rule.choices.isEmpty()) {
                 described.insert(QStringLiteral("choices"),
-                                 QJsonArray::fromStringList(spec.choices));
+                                 QJsonArray::fromStringList(rule.choices));
             }
-            args.insert(spec.name, described);
+            args.insert(rule.name, described);
         }
         commands.append(QJsonObject{{QStringLiteral("cmd"), command.name},
                                     {QStringLiteral("args"), args},

@@ -47,7 +47,7 @@ struct ApiError {
 };
 
 /// One argument of a command.
-struct ArgSpec {
+struct ArgumentRule {
     enum class Type { Integer, Number, String, Boolean, IntegerList, StringList };
     QString name;
     Type type = Type::String;
@@ -61,7 +61,7 @@ struct ArgSpec {
 /// One command: its name, arguments and what it does.
 struct CommandSpec {
     QString name;
-    QList<ArgSpec> args;
+    QList<ArgumentRule> args;
     QString help;
 };
 

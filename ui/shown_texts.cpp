@@ -40,10 +40,10 @@ Sweep sweepTheModel() {
                     model::evaluate(static_cast<std::uint8_t>(position), productId, inputs, vin,
                                     presentation);
                     for (const auto& number : presentation.numbers) {
-                        const ControlSpec* spec = findControl(number.id);
-                        const int decimals = model::shownDecimals(spec->decimals);
+                        const ControlSpec* control = findControl(number.id);
+                        const int decimals = model::shownDecimals(control->decimals);
                         std::string text = model::formatFixed(number.value, decimals);
-                        text += spec->units;
+                        text += control->units;
                         sweep.byControl[number.id].insert(std::move(text));
                     }
                     for (const auto& text : presentation.texts) {

@@ -12,22 +12,18 @@ The virtual bus is one TCP port on localhost: these cases run one at a time (CTe
 virtualcan resource lock).
 """
 
-import argparse
 import os
-import signal
 import sys
 import time
-import traceback
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "client"))
-from orvale_client import OrvaleError  # noqa: E402 pylint: disable=wrong-import-position
 from e2e_harness import (  # noqa: E402 pylint: disable=wrong-import-position
-    START, Failure, check, log, wait_until)
+    check, log, wait_until)
 from api_cases import (  # noqa: E402 pylint: disable=wrong-import-position
     Headless, wait_engine_speed, wait_remote_control)
-from can_cases import BUS, Reader  # noqa: E402 pylint: disable=wrong-import-position
+from can_cases import BUS, Reader, run_case  # noqa: E402 pylint: disable=wrong-import-position
 
 # VI and FMS go out every 10 s: a row waits that long before its first frame can be judged.
 SETTLE = 30.0
@@ -202,22 +198,7 @@ CASES = {
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--orvale", required=True, help="the Orvale executable")
-    parser.add_argument("--sim", required=True, help="the quennet-sim executable")
-    parser.add_argument("--reader", required=True, help="the can_reader executable")
-    parser.add_argument("--keep", action="store_true", help="keep the case's directory")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(f"stopped by SIGTERM in {args.case}"))
-    try:
-        CASES[args.case](args)
-    except (Failure, OrvaleError, TimeoutError):
-        traceback.print_exc()
-        print(f"FAIL e2e.bus_{args.case} after {time.monotonic() - START:.1f} s", flush=True)
-        return 1
-    print(f"PASS e2e.bus_{args.case} in {time.monotonic() - START:.1f} s", flush=True)
-    return 0
+    return run_case(CASES, "bus_", __doc__)
 
 
 if __name__ == "__main__":

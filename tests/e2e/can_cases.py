@@ -348,23 +348,29 @@ CASES = {
 }
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def run_case(cases, prefix, doc):
+    """The command line of this file and of the bus check's cases: runs one of `cases`, named
+    e2e.<prefix><case> in what it prints; returns the exit status."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("--orvale", required=True, help="the Orvale executable")
     parser.add_argument("--sim", required=True, help="the quennet-sim executable")
     parser.add_argument("--reader", required=True, help="the can_reader executable")
     parser.add_argument("--keep", action="store_true", help="keep the case's directory")
-    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("case", choices=sorted(cases))
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(f"stopped by SIGTERM in {args.case}"))
     try:
-        CASES[args.case](args)
+        cases[args.case](args)
     except (Failure, OrvaleError, TimeoutError):
         traceback.print_exc()
-        print(f"FAIL e2e.can_{args.case} after {time.monotonic() - START:.1f} s", flush=True)
+        print(f"FAIL e2e.{prefix}{args.case} after {time.monotonic() - START:.1f} s", flush=True)
         return 1
-    print(f"PASS e2e.can_{args.case} in {time.monotonic() - START:.1f} s", flush=True)
+    print(f"PASS e2e.{prefix}{args.case} in {time.monotonic() - START:.1f} s", flush=True)
     return 0
+
+
+def main():
+    return run_case(CASES, "can_", __doc__)
 
 
 if __name__ == "__main__":

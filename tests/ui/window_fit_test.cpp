@@ -46,22 +46,22 @@ protected:
                 note(placed.widget, QStringLiteral("(font)"));
             switch (placed.role) {
                 case Placement::Role::Control: {
-                    const ControlSpec* spec = nullptr;
+                    const ControlSpec* entry = nullptr;
                     for (const ControlSpec& control : controls()) {
-                        if (window.control(control.id) == placed.widget) spec = &control;
+                        if (window.control(control.id) == placed.widget) entry = &control;
                     }
-                    if (spec == nullptr) {
+                    if (entry == nullptr) {
                         note(placed.widget, QStringLiteral("(not in the catalogue)"));
                         break;
                     }
-                    for (const std::string& shown : textsShownBy(*spec)) {
-                        if (!textFits(*placed.widget, spec->kind, text(shown), font))
+                    for (const std::string& shown : textsShownBy(*entry)) {
+                        if (!textFits(*placed.widget, entry->kind, text(shown), font))
                             note(placed.widget, text(shown));
                     }
                     // The box's own drawing agrees: nothing it can show is shortened.
                     if (auto* box = qobject_cast<controls::ReadOnlyBox*>(placed.widget)) {
                         const QString held = box->text();
-                        for (const std::string& shown : textsShownBy(*spec)) {
+                        for (const std::string& shown : textsShownBy(*entry)) {
                             box->setText(text(shown));
                             if (box->isElided())
                                 note(placed.widget, text(shown) + QStringLiteral(" (elided)"));
