@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <cmath>
+#include <utility>
 
 namespace orvale::api {
 namespace {
@@ -168,13 +169,13 @@ std::optional<QString> check(const ArgumentRule& rule, const QJsonValue& value) 
             return std::nullopt;
         case Type::IntegerList:
             if (!value.isArray()) return wrongType();
-            for (const QJsonValue& item : value.toArray()) {
+            for (const auto& item : value.toArray()) {
                 if (!isInteger(item)) return wrongType();
             }
             return std::nullopt;
         case Type::StringList:
             if (!value.isArray()) return wrongType();
-            for (const QJsonValue& item : value.toArray()) {
+            for (const auto& item : value.toArray()) {
                 if (!item.isString()) return wrongType();
                 if (!allowed(item.toString())) return notAChoice(item.toString());
             }
@@ -372,6 +373,66 @@ QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values) {
     }
     out += ']';
     return out;
+}
+
+QByteArray writtenValue(const QJsonValue& value) {
+    // Written inside a one-element array, since a document is an array or an object.
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+WrittenValues::WrittenValues(const QJsonArray& values)
+    : m_array(QJsonDocument(values).toJson(QJsonDocument::Compact)) {
+    const QByteArray& array = m_array;
+    m_spans.reserve(static_cast<std::size_t>(values.size()));
+    // A comma outside strings and nested values ends an element. Inside a string a quote is
+    // always written \" and a backslash \\, so the string ends at the first quote that no
+    // backslash escapes.
+    int depth = 0;
+    bool inString = false;
+    qsizetype start = 1;
+    const qsizetype end = array.size() - 1;  // the closing ]
+    for (qsizetype i = 1; i < end; ++i) {
+        const char c = array[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            m_spans.emplace_back(start, i - start);
+            start = i + 1;
+        }
+    }
+    if (end > start) m_spans.emplace_back(start, end - start);
+}
+
+ObjectFrame objectFrame(QJsonObject object, const QString& first, const QString& second) {
+    object.insert(first, QJsonValue::Null);
+    object.insert(second, QJsonValue::Null);
+    const QByteArray written = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // A quote inside a string is written \", so ,"key":null (or {"key":null) can only be the
+    // member itself.
+    const auto open = [&written](const QString& key, qsizetype from) {
+        const QByteArray member = '"' + key.toUtf8() + "\":null";
+        for (const char before : {',', '{'}) {
+            const qsizetype at = written.indexOf(before + member, from);
+            if (at >= 0) return std::pair{at + 1 + member.size() - 4, at + 1 + member.size()};
+        }
+        Q_ASSERT_X(false, "objectFrame", "a key not written as given");
+        return std::pair{written.size(), written.size()};
+    };
+    const auto [firstAt, firstEnd] = open(first, 0);
+    const auto [secondAt, secondEnd] = open(second, firstEnd);
+    return {written.left(firstAt), written.mid(firstEnd, secondAt - firstEnd),
+            written.mid(secondEnd)};
 }
 
 QString timestampNow() {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
 #include <optional>
 #include <span>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -105,6 +108,36 @@ struct Refusal {
                                           const QString& name, const QByteArray& json);
 /// QJsonDocument's compact form of `values`, written apart: "[" + ... + "]".
 [[nodiscard]] QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values);
+
+/// QJsonDocument's compact form of a lone value: `"a\"b"`, `1.5`, `true`.
+[[nodiscard]] QByteArray writtenValue(const QJsonValue& value);
+
+/// The same for each of `values`, written by QJsonDocument in one go (as one array, cut at its
+/// commas): for many values, a fraction of the cost of writing each on its own.
+class WrittenValues {
+public:
+    explicit WrittenValues(const QJsonArray& values);
+    [[nodiscard]] std::size_t size() const { return m_spans.size(); }
+    [[nodiscard]] QByteArrayView operator[](std::size_t i) const {
+        return QByteArrayView(m_array).sliced(m_spans[i].first, m_spans[i].second);
+    }
+
+private:
+    QByteArray m_array;
+    std::vector<std::pair<qsizetype, qsizetype>> m_spans;  // start and length of each value
+};
+
+/// An object written by QJsonDocument with two of its values left open, for objects written
+/// again and again with only those two changed: head + the first value written + middle + the
+/// second value written + tail is the object's compact form.
+struct ObjectFrame {
+    QByteArray head;
+    QByteArray middle;
+    QByteArray tail;
+};
+/// `first` must sort before `second`; the object's values under them are not looked at.
+[[nodiscard]] ObjectFrame objectFrame(QJsonObject object, const QString& first,
+                                      const QString& second);
 
 /// The current local time as the API writes it: ISO 8601 with milliseconds and offset.
 [[nodiscard]] QString timestampNow();

@@ -10,6 +10,9 @@
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
 
 namespace orvale::api {
 namespace {
@@ -204,6 +207,26 @@ void ApiServer::send(ClientId id, const QByteArray& line, bool event) {
         ++client.dropped;
         return;
     }
+#ifdef Q_OS_UNIX
+    // Straight to the system while nothing waits in the socket's queue: the line leaves now,
+    // not when the event loop next finds the socket writable, so a reply does not wait behind
+    // a repaint or the next serial read. Going through the queue would also have the socket
+    // watched for room for every line, and with the GLib event loop each watch begun and ended
+    // wakes the loop once more: two extra turns of the loop per line and client. Only what the
+    // system cannot take now is queued (an error, too, is left to the socket to find and
+    // report).
+    if (client.socket->bytesToWrite() == 0 &&
+        client.socket->state() == QAbstractSocket::ConnectedState) {
+        const ssize_t sent =
+            ::send(static_cast<int>(client.socket->socketDescriptor()), line.constData(),
+                   static_cast<std::size_t>(line.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent == line.size()) return;
+        if (sent > 0) {
+            client.socket->write(line.constData() + sent, line.size() - sent);
+            return;
+        }
+    }
+#endif
     client.socket->write(line);
 }
 

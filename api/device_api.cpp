@@ -121,6 +121,8 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
                         {QStringLiteral("kind"), kindName(display.kind)},
                         {QStringLiteral("label"), utf8(display.entry->label)},
                         {QStringLiteral("units"), utf8(units)}});
+        m_displayFrames.push_back(
+            objectFrame(m_displayFixed.back(), QStringLiteral("text"), QStringLiteral("value")));
     }
     m_cache.texts.resize(kDisplayCount);
     m_cache.versions.assign(kDisplayCount, 0);
@@ -346,12 +348,48 @@ const QJsonObject& DeviceApi::describeDisplay(std::size_t index) const {
 }
 
 const QByteArray& DeviceApi::writtenDisplay(std::size_t index) const {
-    const QJsonObject& object = describeDisplay(index);
-    if (!m_cache.writtenFresh[index]) {
-        m_cache.writtenFresh[index] = true;
-        m_cache.written[index] = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    }
+    refreshTexts();
+    if (!m_cache.writtenFresh[index]) writeChangedDisplays();
     return m_cache.written[index];
+}
+
+void DeviceApi::writeChangedDisplays() const {
+    // Only a display's text and value change: they are written into its frame, which is then
+    // what describeDisplay() would give written whole. All that changed are written at once,
+    // in one document, at a fraction of the cost of one each.
+    const session::Displays& displays = m_session.displays();
+    std::vector<std::size_t> changed;
+    QJsonArray values;
+    for (std::size_t i = 0; i < kDisplayCount; ++i) {
+        if (m_cache.writtenFresh[i]) continue;
+        changed.push_back(i);
+        values.append(displayText(i));
+        const DisplayRef display = displayAt(i);
+        if (display.kind == Kind::Number) values.append(displays.numbers[display.index]);
+    }
+    const WrittenValues written(values);
+    Q_ASSERT(written.size() == static_cast<std::size_t>(values.size()));
+    std::size_t next = 0;
+    for (const std::size_t i : changed) {
+        const DisplayRef display = displayAt(i);
+        const ObjectFrame& frame = m_displayFrames[i];
+        const QByteArrayView text = written[next++];
+        const QByteArrayView value =
+            display.kind == Kind::Number ? written[next++]
+            : display.kind == Kind::Led
+                ? QByteArrayView(displays.leds[display.index] ? m_writtenTrue : m_writtenFalse)
+                : text;  // a box's value is its text
+        QByteArray& out = m_cache.written[i];
+        out.truncate(0);  // keeps its room for the next
+        out.reserve(frame.head.size() + text.size() + frame.middle.size() + value.size() +
+                    frame.tail.size());
+        out += frame.head;
+        out += text;
+        out += frame.middle;
+        out += value;
+        out += frame.tail;
+        m_cache.writtenFresh[i] = true;
+    }
 }
 
 const QByteArray& DeviceApi::allDisplays() const {
@@ -373,7 +411,7 @@ void DeviceApi::parameters(ClientId client, const Request& request) {
     if (!every) {
         std::fill(wanted.begin(), wanted.end(), false);
         QStringList unknown;
-        for (const QJsonValue& value : ids) {
+        for (const auto& value : ids) {
             // Any integer the table lets through, those beyond a control ID's range too.
             const double id = value.toDouble();
             bool found = false;
@@ -382,7 +420,7 @@ void DeviceApi::parameters(ClientId client, const Request& request) {
             }
             if (!found) unknown.append(QString::number(static_cast<qint64>(id)));
         }
-        for (const QJsonValue& value : labels) {
+        for (const auto& value : labels) {
             bool found = false;
             for (std::size_t i = 0; i < kDisplayCount; ++i) {
                 if (utf8(displayAt(i).entry->label) == value.toString()) wanted[i] = found = true;
@@ -537,7 +575,7 @@ void DeviceApi::subscribe(ClientId client, const Request& request) {
         return;
     }
     Subscription& subscription = m_subscriptions[client];
-    for (const QJsonValue& event : wanted) {
+    for (const auto& event : wanted) {
         subscription.events.insert(event.toString());
     }
     if (request.args.contains(QStringLiteral("max_rate"))) {
@@ -564,7 +602,7 @@ void DeviceApi::unsubscribe(ClientId client, const Request& request) {
         if (!request.args.contains(QStringLiteral("events"))) {
             m_subscriptions.erase(it);
         } else {
-            for (const QJsonValue& event : request.args.value(QStringLiteral("events")).toArray()) {
+            for (const auto& event : request.args.value(QStringLiteral("events")).toArray()) {
                 it->second.events.erase(event.toString());
             }
             if (it->second.events.count(QStringLiteral("parameters")) == 0) {

@@ -129,7 +129,7 @@ private:
         bool textsFresh = false;
         std::vector<std::string> texts;       // as the window shows them, UTF-8 or Latin-1
         std::vector<std::uint64_t> versions;  // counts each change of texts[i]
-        std::vector<double> numbers;          // the value objects[i] holds (numbers only)
+        std::vector<double> numbers;          // the value last described (numbers only)
         std::vector<bool> objectFresh;
         std::vector<QJsonObject> objects;  // describeDisplay
         // objects[i] as QJsonDocument writes it: written once per change, sent in every reply
@@ -163,6 +163,7 @@ private:
     [[nodiscard]] QString displayText(std::size_t index) const;
     void refreshTexts() const;
     [[nodiscard]] const QByteArray& writtenDisplay(std::size_t index) const;
+    void writeChangedDisplays() const;
     [[nodiscard]] const QByteArray& allDisplays() const;
 
     session::DeviceSession& m_session;
@@ -174,7 +175,10 @@ private:
     std::optional<Pending> m_setting;  // awaiting the identity after a settings change
     std::map<ClientId, Subscription> m_subscriptions;
     mutable DisplayCache m_cache;
-    std::vector<QJsonObject> m_displayFixed;  // per display: group, id, kind, label, units
+    std::vector<QJsonObject> m_displayFixed;   // per display: group, id, kind, label, units
+    std::vector<ObjectFrame> m_displayFrames;  // the same written, the text and value open
+    const QByteArray m_writtenTrue = writtenValue(true);
+    const QByteArray m_writtenFalse = writtenValue(false);
     bus::BusMonitor* m_bus = nullptr;
     mutable std::optional<QJsonObject> m_busBody;  // busObject, until the next refresh
     mutable std::string m_busBodyStatus;           // the link's status m_busBody holds

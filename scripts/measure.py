@@ -12,10 +12,11 @@
     scripts/measure.py vanish [--count 100]       the device's line closed and re-made, N times
     scripts/measure.py noisy [--minutes 10]       one byte in a thousand corrupted on the line
     scripts/measure.py port-file [--count 1000]   SIGKILL in the middle of port file stores
-    scripts/measure.py api [--seconds 30] [--requests 1000] [--clients 8] [--headless]
-                                                  the control API at the line's full rate: the
+    scripts/measure.py api [--seconds 10] [--requests 1000] [--clients 8] [--rounds 4]
+                           [--headless]           the control API at the line's full rate: the
                                                   parameters request's latency and Orvale's CPU
-                                                  with and without clients subscribed to events
+                                                  with and without clients subscribed to events,
+                                                  in turns
     scripts/measure.py bus [--seconds 30] [--extra 0 4000] [--faults]
                                                   Orvale reading the simulated device on Qt's
                                                   virtual CAN bus with the bus window open: its
@@ -485,9 +486,11 @@ class ApiClient:
         start = time.perf_counter()
         self.sock.sendall(json.dumps({"id": self.next_id, "cmd": cmd, **args}).encode() + b"\n")
         while True:
-            reply = json.loads(self.line())
+            line = self.line()
+            received = time.perf_counter()  # the client's own parsing is not Orvale's time
+            reply = json.loads(line)
             if reply.get("id") == self.next_id:
-                return reply, time.perf_counter() - start
+                return reply, received - start
 
     def close(self):
         self.sock.close()
@@ -528,11 +531,43 @@ def api_subscribers(port, count, ready, stop, results):
     results.put((events, dropped, received))
 
 
-def api_latencies(port, count):
-    """`count` parameters requests one after the other, within the API's 200 requests a second:
-    the seconds from each send to its whole reply (83 displays, about 12 KB)."""
-    client = ApiClient(port)
-    latencies = []
+def floor_server(listener, size):
+    """Runs in a process of its own on Orvale's processor: answers each line at once with
+    `size` bytes. What its answers take is the floor that this machine's scheduler and loopback
+    put under any reply, Orvale's or not (on a shared virtual machine it moves from minute to
+    minute)."""
+    if ORVALE_CPUS:
+        os.sched_setaffinity(0, ORVALE_CPUS)
+    reply = b"x" * (size - 1) + b"\n"
+    while True:
+        connection, _ = listener.accept()
+        connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        buffer = b""
+        while chunk := connection.recv(1 << 16):
+            buffer += chunk
+            while b"\n" in buffer:
+                _, _, buffer = buffer.partition(b"\n")
+                connection.sendall(reply)
+        connection.close()
+
+
+class FloorClient(ApiClient):
+    """A client of the floor server: a line out, a line back."""
+
+    def request(self, cmd, **args):
+        start = time.perf_counter()
+        self.sock.sendall(b"ping\n")
+        self.line()
+        return None, time.perf_counter() - start
+
+
+def api_latencies(port, floor_port, count):
+    """`count` parameters requests one after the other, within the API's 200 requests a second,
+    each followed by a line to the floor server that answers as many bytes at once: the
+    milliseconds from each send to the whole reply (83 displays, about 13 KB), Orvale's and the
+    floor's, taken under the same conditions."""
+    client, floor = ApiClient(port), FloorClient(floor_port)
+    latencies, floors = [], []
     try:
         for _ in range(count):
             started = time.monotonic()
@@ -540,28 +575,38 @@ def api_latencies(port, count):
             if not reply.get("ok") or len(reply["result"]) != 83:
                 raise RuntimeError(f"parameters answered {str(reply)[:200]}")
             latencies.append(seconds * 1000)
+            floors.append(floor.request("ping")[1] * 1000)
             time.sleep(max(0.0, 0.006 - (time.monotonic() - started)))
     finally:
         client.close()
-    return latencies
+        floor.close()
+    return latencies, floors
 
 
-def latency_summary(name, values):
+def percentiles(values):
     values = sorted(values)
-    p99 = values[min(len(values) - 1, int(0.99 * len(values)))]
-    median = statistics.median(values)
+    return statistics.median(values), values[min(len(values) - 1, int(0.99 * len(values)))]
+
+
+def latency_summary(name, values, floors):
+    median, p99 = percentiles(values)
+    floor_median, floor_p99 = percentiles(floors)
     print(f"{name}: {len(values)} parameters requests: median {median:.2f} ms "
           f"({'within' if median <= 1.0 else 'OVER'} 1 ms), 99th percentile {p99:.2f} ms "
-          f"({'within' if p99 <= 5.0 else 'OVER'} 5 ms), max {values[-1]:.2f} ms")
+          f"({'within' if p99 <= 5.0 else 'OVER'} 5 ms), max {max(values):.2f} ms; the floor "
+          f"under them: median {floor_median:.2f} ms, 99th percentile {floor_p99:.2f} ms")
 
 
 def api(args):
     """Orvale at the line's full rate (821 broadcasts a second, the position changing every
-    broadcast) with its control API on, in one run: its CPU with no client, then with
-    `--clients` clients subscribed to parameter events, and the latency of the parameters
-    request from one more client, without and with the subscribers. Orvale's CPU without the
-    API at all comes from a run of its own before (not with --headless, which has no stats file
-    to tell when the device is connected)."""
+    broadcast) with its control API on. The figures of a shared virtual machine move by several
+    points from one minute to the next, so the two conditions are measured in turns, in one
+    run: `--rounds` times Orvale's CPU with no client and then with `--clients` clients
+    subscribed to parameter events, and in each the latency of the parameters request from one
+    more client, beside the floor the machine sets (a trivial server on Orvale's processor
+    answering as many bytes). Orvale's CPU without the API at all comes from a run of its own
+    before (not with --headless, which has no stats file to tell when the device is
+    connected)."""
     rate = str(LINE_LIMIT - 2)
     mode = ["--headless"] if args.headless else []
 
@@ -587,6 +632,9 @@ def api(args):
             session.close()
 
     session = Session(args.build, args.orvale)
+    listener = socket.create_server(("127.0.0.1", 0))
+    floor = multiprocessing.Process(target=floor_server, args=(listener, 13 * 1024), daemon=True)
+    floor.start()
     stop = None
     try:
         session.start_sim("--rate", rate, "--sweep")
@@ -608,34 +656,76 @@ def api(args):
                  "Orvale to connect")
         probe.close()
         time.sleep(2)
-        idle = cpu_share(orvale, args.seconds)
-        print(f"with the API, no client: CPU {idle:.1f} % of one core", flush=True)
-        latency_summary("no subscribers", api_latencies(port, args.requests))
+        floor_port = listener.getsockname()[1]
+        idle_cpu, busy_cpu, differences = [], [], []
+        idle_latency, idle_floor, busy_latency, busy_floor = [], [], [], []
+        requests = max(1, args.requests // args.rounds)
+        totals = [0, 0, 0, 0.0]  # events, dropped, bytes received, seconds subscribed
+        def without_clients():
+            cpu = cpu_share(orvale, args.seconds)
+            latencies, floors = api_latencies(port, floor_port, requests)
+            idle_latency.extend(latencies)
+            idle_floor.extend(floors)
+            return cpu
 
-        ready, stop, results = (multiprocessing.Event(), multiprocessing.Event(),
-                                multiprocessing.Queue())
-        subscribers = multiprocessing.Process(target=api_subscribers,
-                                              args=(port, args.clients, ready, stop, results))
-        subscribers.start()
-        if not ready.wait(30):
-            raise RuntimeError("the subscribers did not connect")
-        time.sleep(2)
-        t0 = time.monotonic()
-        busy = cpu_share(orvale, args.seconds)
-        latency_summary(f"{args.clients} subscribers", api_latencies(port, args.requests))
-        stop.set()
-        events, dropped, received = results.get(timeout=30)
-        wall = time.monotonic() - t0
-        subscribers.join(10)
-        base = without if without is not None else idle
-        print(f"with {args.clients} clients subscribed to parameters: CPU {busy:.1f} % of one core, "
-              f"{busy - base:+.1f} points ({'within' if busy - base <= 3.0 else 'OVER'} 3) above "
-              f"{'the run without the API' if without is not None else 'no client'}; "
-              f"{events / wall / args.clients:.0f} events/s and "
+        def with_subscribers():
+            nonlocal stop, totals
+            ready, stop, results = (multiprocessing.Event(), multiprocessing.Event(),
+                                    multiprocessing.Queue())
+            subscribers = multiprocessing.Process(
+                target=api_subscribers, args=(port, args.clients, ready, stop, results))
+            subscribers.start()
+            if not ready.wait(30):
+                raise RuntimeError("the subscribers did not connect")
+            time.sleep(1)
+            t0 = time.monotonic()
+            cpu = cpu_share(orvale, args.seconds)
+            latencies, floors = api_latencies(port, floor_port, requests)
+            busy_latency.extend(latencies)
+            busy_floor.extend(floors)
+            stop.set()
+            events, dropped, received = results.get(timeout=30)
+            totals = [totals[0] + events, totals[1] + dropped, totals[2] + received,
+                      totals[3] + time.monotonic() - t0]
+            subscribers.join(10)
+            stop = None
+            # The subscribers' sockets close: a moment for Orvale to let them go.
+            time.sleep(1)
+            return cpu
+
+        for round_ in range(args.rounds):
+            # Turn about which comes first, so that a drift of the machine does not favour one.
+            if round_ % 2 == 0:
+                idle = without_clients()
+                busy = with_subscribers()
+            else:
+                busy = with_subscribers()
+                idle = without_clients()
+            idle_cpu.append(idle)
+            busy_cpu.append(busy)
+            differences.append(busy - idle)
+            print(f"round {round_ + 1}: CPU {idle:.1f} % of one core with no client, "
+                  f"{busy:.1f} % with {args.clients} subscribed ({busy - idle:+.1f} points)",
+                  flush=True)
+        print(f"with the API, no client: CPU {statistics.median(idle_cpu):.1f} % of one core "
+              f"(median of {args.rounds} rounds)")
+        latency_summary("no subscribers", idle_latency, idle_floor)
+        latency_summary(f"{args.clients} subscribers", busy_latency, busy_floor)
+        added = statistics.median(differences)
+        events, dropped, received, wall = totals
+        print(f"with {args.clients} clients subscribed to parameters: CPU "
+              f"{statistics.median(busy_cpu):.1f} % of one core, {added:+.1f} points "
+              f"({'within' if added <= 3.0 else 'OVER'} 3) above no client (median of the "
+              f"rounds' differences)"
+              + (f", {statistics.median(busy_cpu) - without:+.1f} above the run without the API"
+                 if without is not None else "")
+              + f"; {events / wall / args.clients:.0f} events/s and "
               f"{received / wall / args.clients / 1024:.0f} KiB/s per client, {dropped} dropped")
     finally:
         if stop is not None:
             stop.set()
+        floor.kill()
+        listener.close()
         session.close()
 
 
@@ -765,10 +855,12 @@ def main():
     sub.add_parser("noisy").add_argument("--minutes", type=int, default=10)
     sub.add_parser("port-file").add_argument("--count", type=int, default=1000)
     api_parser = sub.add_parser("api")
-    api_parser.add_argument("--seconds", type=int, default=30,
-                            help="how long CPU is measured with and without subscribers")
+    api_parser.add_argument("--seconds", type=int, default=10,
+                            help="how long CPU is measured in each turn")
     api_parser.add_argument("--requests", type=int, default=1000,
                             help="parameters requests whose latency is measured")
+    api_parser.add_argument("--rounds", type=int, default=4,
+                            help="turns of no client and subscribed clients (default 4)")
     api_parser.add_argument("--clients", type=int, default=8,
                             help="clients subscribed to parameter events")
     api_parser.add_argument("--headless", action="store_true", help="run Orvale without its window")

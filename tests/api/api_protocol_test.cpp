@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <cmath>
+#include <iterator>
 
 namespace orvale::api {
 namespace {
@@ -186,6 +188,59 @@ TEST(ReplyLines, AValueWrittenBeforeIsTheLineQtWouldWrite) {
         eventLine(QStringLiteral("parameters"), whole));
     EXPECT_EQ(arrayOfWritten({&written, &written}),
               QJsonDocument(QJsonArray{value, value}).toJson(QJsonDocument::Compact));
+}
+
+// Displays are written piece by piece: their values all in one document cut at its commas, and
+// put into a frame written with the values left open. Each piece must be what Qt writes, and a
+// display put together from them the object Qt writes whole, whatever the text holds (commas,
+// quotes and backslashes that could end a piece early, brackets, Latin-1, control characters).
+TEST(ReplyLines, DisplaysWrittenInPiecesAreWhatQtWritesWhole) {
+    const QJsonValue values[] = {QStringLiteral("1234.5 rpm"),
+                                 QStringLiteral(""),
+                                 QStringLiteral("a,b"),
+                                 QStringLiteral("\"q\",\"r\""),
+                                 QStringLiteral("\\"),
+                                 QStringLiteral("\\\""),
+                                 QStringLiteral("x\\\",y"),
+                                 QStringLiteral("[{]}"),
+                                 QStringLiteral("\u00b0C \u00e9"),
+                                 QStringLiteral("\t\n\x01"),
+                                 0.0,
+                                 -0.0,
+                                 12.5,
+                                 -3.25,
+                                 1e300,
+                                 2.2250738585072014e-308,
+                                 9007199254740993.0,
+                                 std::nan(""),
+                                 true,
+                                 false,
+                                 QJsonValue::Null};
+    QJsonArray all;
+    for (const QJsonValue& value : values) all.append(value);
+    const WrittenValues written(all);
+    ASSERT_EQ(written.size(), std::size(values));
+    const QJsonObject fixed{{QStringLiteral("group"), QStringLiteral("Engine, \"main\"")},
+                            {QStringLiteral("id"), 1012},
+                            {QStringLiteral("label"), QStringLiteral(",\"text\":null,")},
+                            {QStringLiteral("units"), QStringLiteral("\"value\":null}")}};
+    const ObjectFrame frame = objectFrame(fixed, QStringLiteral("text"), QStringLiteral("value"));
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        SCOPED_TRACE(i);
+        const QByteArray alone =
+            QJsonDocument(QJsonArray{values[i]}).toJson(QJsonDocument::Compact);
+        EXPECT_EQ(written[i], alone.mid(1, alone.size() - 2));
+        EXPECT_EQ(writtenValue(values[i]), written[i].toByteArray());
+        // The value as the text and as the value, beside the one before it.
+        const QJsonValue& other = values[(i + 1) % std::size(values)];
+        QJsonObject whole = fixed;
+        whole.insert(QStringLiteral("text"), values[i]);
+        whole.insert(QStringLiteral("value"), other);
+        EXPECT_EQ(
+            frame.head + written[i].toByteArray() + frame.middle + writtenValue(other) + frame.tail,
+            QJsonDocument(whole).toJson(QJsonDocument::Compact));
+    }
+    EXPECT_EQ(WrittenValues(QJsonArray{}).size(), 0u);
 }
 
 }  // namespace

@@ -512,6 +512,8 @@ TEST(DeviceApi, KeptDescriptionsAndRepliesFollowEveryChangeAndEveryId) {
             ASSERT_EQ(lines.size(), 1u);
             EXPECT_TRUE(lines[0].bytes.startsWith(R"({"id":)" + id + ',')) << id.toStdString();
             EXPECT_EQ(lines[0].json[QStringLiteral("result")].toArray(), every);
+            // Written in pieces, the reply is still byte for byte what Qt writes whole.
+            EXPECT_EQ(lines[0].bytes, replyOk(lines[0].json[QStringLiteral("id")], every));
         }
         r.request(1, R"({"id":2,"cmd":"parameters","ids":[1012,1095]})");
         const QJsonArray some = r.reply(1)[QStringLiteral("result")].toArray();
