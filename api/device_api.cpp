@@ -95,6 +95,36 @@ qint64 monotonicMs() {
     return started.elapsed();
 }
 
+// What never changes in the displays' descriptions (group, id, kind, label, units), as objects
+// and written with the text and value left open: the catalogue's, made once for the program.
+struct FixedDescriptions {
+    std::vector<QJsonObject> objects;
+    std::vector<ObjectFrame> frames;
+};
+
+const FixedDescriptions& fixedDescriptions() {
+    static const FixedDescriptions fixed = [] {
+        FixedDescriptions made;
+        made.objects.reserve(kDisplayCount);
+        made.frames.reserve(kDisplayCount);
+        for (std::size_t i = 0; i < kDisplayCount; ++i) {
+            const DisplayRef display = displayAt(i);
+            std::string_view units = display.entry->units;
+            while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
+            made.objects.push_back(
+                QJsonObject{{QStringLiteral("group"), utf8(model::caption(display.entry->group))},
+                            {QStringLiteral("id"), static_cast<qint64>(display.entry->id)},
+                            {QStringLiteral("kind"), kindName(display.kind)},
+                            {QStringLiteral("label"), utf8(display.entry->label)},
+                            {QStringLiteral("units"), utf8(units)}});
+            made.frames.push_back(
+                objectFrame(made.objects.back(), QStringLiteral("text"), QStringLiteral("value")));
+        }
+        return made;
+    }();
+    return fixed;
+}
+
 }  // namespace
 
 DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, Clock clock,
@@ -109,21 +139,6 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &DeviceApi::flushEvents);
-    // What never changes in a display's description, made once.
-    m_displayFixed.reserve(kDisplayCount);
-    for (std::size_t i = 0; i < kDisplayCount; ++i) {
-        const DisplayRef display = displayAt(i);
-        std::string_view units = display.entry->units;
-        while (!units.empty() && units.front() == ' ') units.remove_prefix(1);
-        m_displayFixed.push_back(
-            QJsonObject{{QStringLiteral("group"), utf8(model::caption(display.entry->group))},
-                        {QStringLiteral("id"), static_cast<qint64>(display.entry->id)},
-                        {QStringLiteral("kind"), kindName(display.kind)},
-                        {QStringLiteral("label"), utf8(display.entry->label)},
-                        {QStringLiteral("units"), utf8(units)}});
-        m_displayFrames.push_back(
-            objectFrame(m_displayFixed.back(), QStringLiteral("text"), QStringLiteral("value")));
-    }
     m_cache.texts.resize(kDisplayCount);
     m_cache.versions.assign(kDisplayCount, 0);
     m_cache.numbers.assign(kDisplayCount, 0.0);
@@ -330,7 +345,7 @@ const QJsonObject& DeviceApi::describeDisplay(std::size_t index) const {
     const session::Displays& displays = m_session.displays();
     const DisplayRef display = displayAt(index);
     const QString text = displayText(index);
-    object = m_displayFixed[index];
+    object = fixedDescriptions().objects[index];
     object.insert(QStringLiteral("text"), text);
     switch (display.kind) {
         case Kind::Number:
@@ -369,10 +384,11 @@ void DeviceApi::writeChangedDisplays() const {
     }
     const WrittenValues written(values);
     Q_ASSERT(written.size() == static_cast<std::size_t>(values.size()));
+    const std::vector<ObjectFrame>& frames = fixedDescriptions().frames;
     std::size_t next = 0;
     for (const std::size_t i : changed) {
         const DisplayRef display = displayAt(i);
-        const ObjectFrame& frame = m_displayFrames[i];
+        const ObjectFrame& frame = frames[i];
         const QByteArrayView text = written[next++];
         const QByteArrayView value =
             display.kind == Kind::Number ? written[next++]

@@ -175,8 +175,6 @@ private:
     std::optional<Pending> m_setting;  // awaiting the identity after a settings change
     std::map<ClientId, Subscription> m_subscriptions;
     mutable DisplayCache m_cache;
-    std::vector<QJsonObject> m_displayFixed;   // per display: group, id, kind, label, units
-    std::vector<ObjectFrame> m_displayFrames;  // the same written, the text and value open
     const QByteArray m_writtenTrue = writtenValue(true);
     const QByteArray m_writtenFalse = writtenValue(false);
     bus::BusMonitor* m_bus = nullptr;
