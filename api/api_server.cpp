@@ -207,7 +207,7 @@ void ApiServer::send(ClientId id, const QByteArray& line, bool event) {
         ++client.dropped;
         return;
     }
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX) && defined(MSG_NOSIGNAL)
     // Straight to the system while nothing waits in the socket's queue: the line leaves now,
     // not when the event loop next finds the socket writable, so a reply does not wait behind
     // a repaint or the next serial read. Going through the queue would also have the socket
