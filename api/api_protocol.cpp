@@ -375,12 +375,6 @@ QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values) {
     return out;
 }
 
-QByteArray writtenValue(const QJsonValue& value) {
-    // Written inside a one-element array, since a document is an array or an object.
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
 WrittenValues::WrittenValues(const QJsonArray& values)
     : m_array(QJsonDocument(values).toJson(QJsonDocument::Compact)) {
     const QByteArray& array = m_array;

@@ -109,11 +109,9 @@ struct Refusal {
 /// QJsonDocument's compact form of `values`, written apart: "[" + ... + "]".
 [[nodiscard]] QByteArray arrayOfWritten(const std::vector<const QByteArray*>& values);
 
-/// QJsonDocument's compact form of a lone value: `"a\"b"`, `1.5`, `true`.
-[[nodiscard]] QByteArray writtenValue(const QJsonValue& value);
-
-/// The same for each of `values`, written by QJsonDocument in one go (as one array, cut at its
-/// commas): for many values, a fraction of the cost of writing each on its own.
+/// QJsonDocument's compact form of each of `values` (`"a\"b"`, `1.5`, `true`), written in one
+/// go as one array and cut at its commas: for many values, a fraction of the cost of writing
+/// each on its own.
 class WrittenValues {
 public:
     explicit WrittenValues(const QJsonArray& values);

@@ -142,8 +142,6 @@ DeviceApi::DeviceApi(session::DeviceSession& session, ApiHost& host, Send send, 
     m_cache.texts.resize(kDisplayCount);
     m_cache.versions.assign(kDisplayCount, 0);
     m_cache.numbers.assign(kDisplayCount, 0.0);
-    m_cache.objectFresh.assign(kDisplayCount, false);
-    m_cache.objects.resize(kDisplayCount);
     m_cache.writtenFresh.assign(kDisplayCount, false);
     m_cache.written.resize(kDisplayCount);
     m_session.addObserver(this);
@@ -324,7 +322,6 @@ void DeviceApi::refreshTexts() const {
             }
         }
         if (changed) {
-            m_cache.objectFresh[i] = false;
             m_cache.writtenFresh[i] = false;
             m_cache.allFresh = false;
         }
@@ -337,15 +334,11 @@ QString DeviceApi::displayText(std::size_t index) const {
     return displayAt(index).kind == Kind::Text ? latin1(text) : utf8(text);
 }
 
-const QJsonObject& DeviceApi::describeDisplay(std::size_t index) const {
-    refreshTexts();
-    QJsonObject& object = m_cache.objects[index];
-    if (m_cache.objectFresh[index]) return object;
-    m_cache.objectFresh[index] = true;
+QJsonObject DeviceApi::describeDisplay(std::size_t index) const {
     const session::Displays& displays = m_session.displays();
     const DisplayRef display = displayAt(index);
     const QString text = displayText(index);
-    object = fixedDescriptions().objects[index];
+    QJsonObject object = fixedDescriptions().objects[index];
     object.insert(QStringLiteral("text"), text);
     switch (display.kind) {
         case Kind::Number:
@@ -381,6 +374,7 @@ void DeviceApi::writeChangedDisplays() const {
         values.append(displayText(i));
         const DisplayRef display = displayAt(i);
         if (display.kind == Kind::Number) values.append(displays.numbers[display.index]);
+        if (display.kind == Kind::Led) values.append(displays.leds[display.index]);
     }
     const WrittenValues written(values);
     Q_ASSERT(written.size() == static_cast<std::size_t>(values.size()));
@@ -390,11 +384,8 @@ void DeviceApi::writeChangedDisplays() const {
         const DisplayRef display = displayAt(i);
         const ObjectFrame& frame = frames[i];
         const QByteArrayView text = written[next++];
-        const QByteArrayView value =
-            display.kind == Kind::Number ? written[next++]
-            : display.kind == Kind::Led
-                ? QByteArrayView(displays.leds[display.index] ? m_writtenTrue : m_writtenFalse)
-                : text;  // a box's value is its text
+        // A box's value is its text; the others' were written after it.
+        const QByteArrayView value = display.kind == Kind::Text ? text : written[next++];
         QByteArray& out = m_cache.written[i];
         out.truncate(0);  // keeps its room for the next
         out.reserve(frame.head.size() + text.size() + frame.middle.size() + value.size() +

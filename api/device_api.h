@@ -87,10 +87,10 @@ public:
     /// CAN bus. The API listens to it until it is replaced; the monitor must outlive that.
     void setBusMonitor(bus::BusMonitor* monitor);
 
-    /// A display as the API describes it: group, id, kind, label, text, units, value. Built once
-    /// per evaluation that changed it and shared (QJsonObject copies are implicitly shared) by
-    /// the replies and events until the display changes again.
-    [[nodiscard]] const QJsonObject& describeDisplay(std::size_t index) const;
+    /// A display as the API describes it: group, id, kind, label, text, units, value. Replies
+    /// and events carry it as written in pieces (writtenDisplay), which must be this object as
+    /// QJsonDocument writes it.
+    [[nodiscard]] QJsonObject describeDisplay(std::size_t index) const;
     /// The `bus` reply's object (the event's fields besides "event" and "time"), built once per
     /// refresh of the monitor; empty while there is none.
     [[nodiscard]] QJsonObject busObject() const;
@@ -130,10 +130,8 @@ private:
         std::vector<std::string> texts;       // as the window shows them, UTF-8 or Latin-1
         std::vector<std::uint64_t> versions;  // counts each change of texts[i]
         std::vector<double> numbers;          // the value last described (numbers only)
-        std::vector<bool> objectFresh;
-        std::vector<QJsonObject> objects;  // describeDisplay
-        // objects[i] as QJsonDocument writes it: written once per change, sent in every reply
-        // and event that holds the display.
+        // describeDisplay(i) as QJsonDocument writes it: written once per change, sent in
+        // every reply and event that holds the display.
         std::vector<bool> writtenFresh;
         std::vector<QByteArray> written;
         bool allFresh = false;
@@ -175,8 +173,6 @@ private:
     std::optional<Pending> m_setting;  // awaiting the identity after a settings change
     std::map<ClientId, Subscription> m_subscriptions;
     mutable DisplayCache m_cache;
-    const QByteArray m_writtenTrue = writtenValue(true);
-    const QByteArray m_writtenFalse = writtenValue(false);
     bus::BusMonitor* m_bus = nullptr;
     mutable std::optional<QJsonObject> m_busBody;  // busObject, until the next refresh
     mutable std::string m_busBodyStatus;           // the link's status m_busBody holds
