@@ -323,9 +323,15 @@ class Controls:
     def _attach(self, pyatspi, root):
         self.pyatspi = pyatspi
         self.root = root
-        self.controls = {}
-        self.combos = []  # in creation order; their names change with their selection
-        self._index(root)
+
+        def index():
+            self.controls = {}
+            self.combos = []  # in creation order; their names change with their selection
+            self._index(root)
+            return True
+        # A window still laying itself out may take an object away while it is being walked;
+        # the bus then says "No such object path". Walking it again is all that is needed.
+        wait_until(index, f"the objects of '{root.name}' to hold still long enough to list")
 
     def _alive(self):
         raise NotImplementedError
@@ -336,10 +342,12 @@ class Controls:
             if child is None:
                 continue
             self.controls.setdefault(child.name, []).append(child)
-            # A list's entries (the port list has 50) are looked at on their own.
-            if child.getRole() == self.pyatspi.ROLE_COMBO_BOX:
+            # A list's entries (the port list has 50) are looked at on their own. A table's
+            # cells are not controls, and the table makes them anew whenever it re-sorts.
+            role = child.getRole()
+            if role == self.pyatspi.ROLE_COMBO_BOX:
                 self.combos.append(child)
-            else:
+            elif role != self.pyatspi.ROLE_TABLE:
                 self._index(child)
 
     # Lookup. Label frames carry their box's name too; they are panels, the boxes are not.
