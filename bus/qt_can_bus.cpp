@@ -9,6 +9,8 @@ namespace orvale::bus {
 namespace {
 
 constexpr int kRetryMs = 1000;
+// A virtual bus whose server does not answer within this long is tried again.
+constexpr int kConnectTimeoutMs = 5000;
 
 std::string plain(const QString& text) { return text.toStdString(); }
 
@@ -40,6 +42,12 @@ CanBusLink::CanBusLink(CanTarget target, QObject* parent)
     m_retry.setInterval(kRetryMs);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &CanBusLink::open);
+    m_connectTimeout.setInterval(kConnectTimeoutMs);
+    m_connectTimeout.setSingleShot(true);
+    connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
+        fail("cannot open " + m_target.text() + ": no connection after " +
+             std::to_string(kConnectTimeoutMs / 1000) + " s");
+    });
 }
 
 CanBusLink::~CanBusLink() { close(); }
@@ -87,9 +95,15 @@ void CanBusLink::open() {
     }
     connect(m_device, &QCanBusDevice::errorOccurred, this, &CanBusLink::onErrorOccurred);
     connect(m_device, &QCanBusDevice::framesReceived, this, &CanBusLink::onFramesReceived);
+    std::string listening = "listening on " + m_target.text();
+    if (bitrate) listening += " at " + bitrateText(*bitrate);
     connect(m_device, &QCanBusDevice::stateChanged, this,
-            [this](QCanBusDevice::CanBusDeviceState s) {
-                if (s == QCanBusDevice::UnconnectedState && m_up) {
+            [this, listening](QCanBusDevice::CanBusDeviceState s) {
+                if (s == QCanBusDevice::ConnectedState && m_awaitingConnection) {
+                    m_awaitingConnection = false;
+                    m_connectTimeout.stop();
+                    goUp(listening);
+                } else if (s == QCanBusDevice::UnconnectedState && (m_up || m_awaitingConnection)) {
                     fail(m_target.text() + " has gone");
                 }
             });
@@ -113,17 +127,28 @@ void CanBusLink::open() {
         fail("cannot open " + m_target.text() + ": " + (why.empty() ? "refused" : why));
         return;
     }
+    if (m_device->state() == QCanBusDevice::ConnectedState) {
+        goUp(listening);
+        return;
+    }
+    // Qt's virtual bus connects to its server on a later turn of the event loop; until then
+    // the link is not up, and frames due meanwhile are not sent (nor counted as refused).
+    m_awaitingConnection = true;
+    m_connectTimeout.start();
+}
+
+void CanBusLink::goUp(const std::string& listening) {
     m_up = true;
     m_busOff = false;
     m_lastWriteProblem.clear();
     m_refusedSinceMs.reset();
-    std::string text = "listening on " + m_target.text();
-    if (bitrate) text += " at " + bitrateText(*bitrate);
-    report(text, false);
+    report(listening, false);
 }
 
 void CanBusLink::close() {
     m_up = false;
+    m_awaitingConnection = false;
+    m_connectTimeout.stop();
     if (m_device == nullptr) return;
     QCanBusDevice* device = m_device;
     m_device = nullptr;

@@ -63,6 +63,7 @@ private:
     void close();
     void onErrorOccurred();
     void onFramesReceived();
+    void goUp(const std::string& listening);
     void fail(const std::string& problem);
     void report(const std::string& text, bool problem);
     [[nodiscard]] std::optional<std::uint32_t> wantedBitrate() const noexcept;
@@ -74,6 +75,8 @@ private:
     bool m_up = false;
     bool m_busOff = false;
     QTimer m_retry;
+    bool m_awaitingConnection = false;  // opened, and waiting for the interface to connect
+    QTimer m_connectTimeout;
     FrameHandler m_frameHandler;
     Reporter m_reporter;
     std::string m_status;

@@ -130,5 +130,40 @@ TEST(CanTransmitter, PutsTheDevicesFramesOnTheVirtualBusAndFollowsIt) {
     reader->disconnectDevice();
 }
 
+// Qt's virtual bus connects to its server on a later turn of the event loop. The link is up,
+// and says it listens, only once it has: a frame due before that (the transmitter sends at once
+// after a change of rate) is not sent, and is no refusal that would close the link.
+TEST(CanBusLink, RegressionUpOnlyOnceTheVirtualBusHasConnected) {
+    bus::quietCanBusDebugging();
+    Reports reports;
+    bus::CanBusLink link({"virtualcan", "can0", {}});
+    link.setReporter(reports.reporter());
+    fms::CanFrame frame;
+    frame.id = 0x0CF00400;
+    frame.dlc = 8;
+    const std::string at250 = "news: listening on virtualcan:can0 at 250 kbit/s";
+    const std::string at500 = "news: listening on virtualcan:can0 at 500 kbit/s";
+    struct Step {
+        std::function<void()> open;
+        std::vector<std::string> reports;
+    };
+    const Step steps[] = {
+        {[&] {
+             link.setDeviceBitrate(250'000);
+             link.start();
+         },
+         {at250}},
+        {[&] { link.setDeviceBitrate(500'000); }, {at250, at500}},
+    };
+    for (const Step& step : steps) {
+        step.open();
+        EXPECT_FALSE(link.isUp());
+        EXPECT_FALSE(link.write(frame));
+        ASSERT_TRUE(eventually([&] { return link.isUp(); }));
+        EXPECT_TRUE(link.write(frame));
+        EXPECT_EQ(reports.lines(), step.reports);
+    }
+}
+
 }  // namespace
 }  // namespace orvale::sim
