@@ -12,17 +12,28 @@ scripts/install-deps.sh xvfb dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 
   desktop-file-utils clang libclang-rt-dev clang-format python3-pandas help2man \
   python3-can can-utils
 
+# CI shows the start and the end of what this prints: when tests fail, their reasons are
+# printed again last, where they are seen.
+why_failed() {
+  local log="$1/Testing/Temporary/LastTest.log"
+  echo "== why the failing tests failed (from $log)"
+  grep -E '^(FAILED: |FAIL |[^ ]*Failure: |.*: Failure$|\[  FAILED  \] )' "$log" | cut -c1-700 | tail -n 40 || true
+}
+ctest_or_explain() {  # PRESET [ctest arguments]: the preset builds in build/PRESET
+  ctest --preset "$@" || { status=$?; why_failed "build/$1"; exit "$status"; }
+}
+
 echo "== build and test (warnings are errors)"
 cmake --preset ci >/dev/null
 cmake --build --preset ci
-ctest --preset ci -j "$(nproc)"
+ctest_or_explain ci -j "$(nproc)"
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 # The end-to-end and install tests drive the program from outside; the unit, window and
 # pseudo-terminal tests are the ones the sanitizers watch.
-ctest --preset asan -j "$(nproc)" -E '^(e2e|install|cli)\.'
+ctest_or_explain asan -j "$(nproc)" -E '^(e2e|install|cli)\.'
 
 echo "== fuzz the receiver, the port file reader, the FMS decoder and the control API"
 cmake --preset fuzz >/dev/null
