@@ -21,6 +21,8 @@ public:
 
     /// The characters held for the frame in progress.
     [[nodiscard]] std::string_view pending() const { return {m_buffer.data(), m_count}; }
+    /// Forgets the frame in progress.
+    void reset() noexcept { m_count = 0; }
 
 private:
     void restartWith(std::string_view header);

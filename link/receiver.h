@@ -41,6 +41,11 @@ public:
     using FrameListener = std::function<void(std::string_view frame)>;
     void setFrameListener(FrameListener listener) { m_frameListener = std::move(listener); }
 
+    /// Forgets a frame the device had begun before the port was opened afresh: the open
+    /// discards the rest of what came before it, and the start alone would swallow the first
+    /// frame of the new connection.
+    void discardPartialFrame() noexcept { m_framer.reset(); }
+
     [[nodiscard]] unsigned identityRetries() const { return m_identityRetries; }
     [[nodiscard]] std::string_view pendingFrame() const { return m_framer.pending(); }
 

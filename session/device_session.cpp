@@ -310,6 +310,11 @@ void DeviceSession::connectDevice() {
     setNotFoundYet(m_fields);
     pushFields();
     link::openPort(m_serial, m_state, m_fields, *this);
+    // A frame cut off by the close would take the new connection's first frame into itself,
+    // and that is often the revision answer: the identity answer is then passed over and, on
+    // a device that broadcasts, nothing asks again. The open dropped the rest of the old
+    // connection's bytes; its half frame goes with them.
+    m_receiver.discardPartialFrame();
     if (m_state.portOpen) {
         m_lastSerialError.clear();
         // A refusal still on show (its box open, a tick opening the port from inside its event

@@ -153,6 +153,32 @@ TEST_F(DeviceSessionTest, RegressionAClickOnConnectAlwaysGetsItsAnswer) {
     EXPECT_EQ(view.messages.size(), 4u) << "news again after a port opened";
 }
 
+// The device is identified afresh after a settings change and after a click on Connect. A frame
+// it had begun when the port was closed is gone with the close: its start must not take the
+// revision answer into itself, or the identity answer is passed over and the device, which
+// goes on broadcasting, is never asked again.
+TEST_F(DeviceSessionTest, RegressionAFrameCutOffByTheCloseDoesNotSwallowTheRevisionAnswer) {
+    const struct {
+        const char* reconnect;
+        std::function<bool(DeviceSession&)> run;
+    } cases[] = {
+        {"settings change",
+         [](DeviceSession& s) { return s.changeSetting(link::canBaudRateCommand("500K bps")); }},
+        {"Connect", [](DeviceSession& s) { return s.disconnect() && s.connect(); }},
+    };
+    for (const auto& c : cases) {
+        identify(15);
+        deliver("BRC %S2");  // half a position broadcast
+        ASSERT_TRUE(c.run(session)) << c.reconnect;
+        deliver(link::device::revisionAnswer('B'));
+        deliver(identityAnswer({15, 777, 2}));
+        EXPECT_EQ(view.identities.back().modelName, "Quennet Duo Plus") << c.reconnect;
+        EXPECT_EQ(view.identities.back().serialNumber, 777u) << c.reconnect;
+        EXPECT_TRUE(session.settingsChangeAllowed()) << c.reconnect;
+        EXPECT_EQ(session.receiver().pendingFrame(), "") << c.reconnect;
+    }
+}
+
 // A model shown with its identity only has no watchdog running: when its adapter is pulled,
 // the session must notice the serial control's report and look for the device again.
 TEST_F(DeviceSessionTest, RegressionAnUnpluggedIdentityOnlyModelIsDroppedAndLookedForAgain) {
