@@ -132,7 +132,7 @@ void CanBusLink::open() {
         return;
     }
     // Qt's virtual bus connects to its server on a later turn of the event loop; until then
-    // the link is not up, and frames due meanwhile are not sent (nor counted as refused).
+    // the link is not up, and frames due meanwhile are not sent, as while it is closed.
     m_awaitingConnection = true;
     m_connectTimeout.start();
 }
