@@ -99,11 +99,12 @@ void CanBusLink::open() {
     if (bitrate) listening += " at " + bitrateText(*bitrate);
     connect(m_device, &QCanBusDevice::stateChanged, this,
             [this, listening](QCanBusDevice::CanBusDeviceState s) {
-                if (s == QCanBusDevice::ConnectedState && m_awaitingConnection) {
-                    m_awaitingConnection = false;
+                // The timeout runs exactly while the link waits for the interface to connect.
+                if (s == QCanBusDevice::ConnectedState && m_connectTimeout.isActive()) {
                     m_connectTimeout.stop();
                     goUp(listening);
-                } else if (s == QCanBusDevice::UnconnectedState && (m_up || m_awaitingConnection)) {
+                } else if (s == QCanBusDevice::UnconnectedState &&
+                           (m_up || m_connectTimeout.isActive())) {
                     fail(m_target.text() + " has gone");
                 }
             });
@@ -133,7 +134,6 @@ void CanBusLink::open() {
     }
     // Qt's virtual bus connects to its server on a later turn of the event loop; until then
     // the link is not up, and frames due meanwhile are not sent, as while it is closed.
-    m_awaitingConnection = true;
     m_connectTimeout.start();
 }
 
@@ -147,7 +147,6 @@ void CanBusLink::goUp(const std::string& listening) {
 
 void CanBusLink::close() {
     m_up = false;
-    m_awaitingConnection = false;
     m_connectTimeout.stop();
     if (m_device == nullptr) return;
     QCanBusDevice* device = m_device;

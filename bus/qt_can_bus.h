@@ -75,8 +75,7 @@ private:
     bool m_up = false;
     bool m_busOff = false;
     QTimer m_retry;
-    bool m_awaitingConnection = false;  // opened, and waiting for the interface to connect
-    QTimer m_connectTimeout;
+    QTimer m_connectTimeout;  // runs while the link waits for the interface to connect
     FrameHandler m_frameHandler;
     Reporter m_reporter;
     std::string m_status;
